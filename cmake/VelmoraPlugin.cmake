@@ -1,0 +1,24 @@
+# velmora_add_plugin(target FILE name [EXTENSION ext] DIRECTORY dir SOURCES ... [DEFINES ...] [LIBRARIES ...])
+# Builds a plug-in library named exactly FILE plus EXTENSION (the platform's plug-in
+# extension by default) into DIRECTORY.
+if(WIN32)
+  set(VELMORA_PLUGIN_EXTENSION .dll)
+else()
+  set(VELMORA_PLUGIN_EXTENSION .so)
+endif()
+
+function(velmora_add_plugin target)
+  cmake_parse_arguments(P "" "FILE;EXTENSION;DIRECTORY" "SOURCES;DEFINES;LIBRARIES" ${ARGN})
+  if(NOT P_EXTENSION)
+    set(P_EXTENSION ${VELMORA_PLUGIN_EXTENSION})
+  endif()
+  add_library(${target} MODULE ${P_SOURCES})
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${P_FILE} SUFFIX ${P_EXTENSION}
+    LIBRARY_OUTPUT_DIRECTORY ${P_DIRECTORY} CXX_VISIBILITY_PRESET hidden)
+  target_compile_definitions(${target} PRIVATE ${P_DEFINES})
+  target_link_libraries(${target} PRIVATE velmora_headers ${P_LIBRARIES})
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    # stdcall entry points under their bare names.
+    target_link_options(${target} PRIVATE -Wl,--kill-at)
+  endif()
+endfunction()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds and tests need. Idempotent: when everything is
+# already there it only checks and returns.
+set -euo pipefail
+
+native=(cmake g++ make googletest libgtest-dev valgrind)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
+         xvfb xauth)
+
+want=("${native[@]}")
+case "${1:-all}" in
+  native) ;;
+  all) want+=("${windows[@]}") ;;
+  *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

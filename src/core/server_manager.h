@@ -1,0 +1,42 @@
+// The library's state for the life of the process and the lifecycle exports.
+#pragma once
+
+#include "core/server_types.h"
+
+#include <velmora/velmora.h>
+
+#include <string>
+
+namespace velmora {
+
+class ServerManager {
+public:
+    // Discovers the plug-ins (the given directory, then the executable's, the system
+    // and the Windows directory, until one yields a plug-in) and initialises them.
+    VelmoraInt InitSvManage(const VelmoraInitParams* params, VelmoraWord application);
+    // Shuts every plug-in down; changes nothing else.
+    VelmoraInt DeInitSvManage();
+
+    const ServerTypeTable& serverTypes() const { return types_; }
+    const std::string& pluginPath() const { return pluginPath_; }
+    const std::string& pluginDirectory() const { return pluginDirectory_; }
+    VelmoraWord currentApplication() const { return currentApplication_; }
+
+private:
+    void ScanFrom(const std::string& directory);
+
+    ServerTypeTable types_;
+    std::string pluginPath_;
+    std::string pluginDirectory_;
+    // These builds have no GUI framework, so the library's own application object is
+    // null; the host's replaces it once the host passes one.
+    VelmoraWord currentApplication_ = 0;
+};
+
+// The text of a length-prefixed field: its first length bytes, cut at the first zero.
+std::string ShortStringText(const unsigned char (&field)[256]);
+
+// The directory part of a full file name, up to and including its last delimiter.
+std::string DirectoryPart(const std::string& fileName);
+
+}  // namespace velmora

@@ -1,0 +1,76 @@
+// Windows: the system loader, FindFirstFile matching and the system directories. The
+// fault guard lives in fault_guard_windows.cpp.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+namespace velmora::platform {
+
+const char kPathSeparator = '\\';
+const char kDirectoryDelimiters[] = "\\:";
+const char kPluginExtension[] = ".dll";
+
+namespace {
+
+// Fetches a directory text in two steps: its size first, then the text itself.
+template <typename Query>
+std::string QueryDirectory(Query query) {
+    const UINT size = query(nullptr, 0);
+    if (size == 0) return {};
+    std::string text(size, '\0');
+    text.resize(query(text.data(), size));
+    return text;
+}
+
+}  // namespace
+
+ModuleHandle LoadModule(const std::string& path) {
+    // A file that is no loadable library must not make the system ask the user.
+    DWORD previousMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    HMODULE module = LoadLibraryA(path.c_str());
+    SetThreadErrorMode(previousMode, nullptr);
+    return module;
+}
+
+Symbol FindSymbol(ModuleHandle module, const char* name) {
+    if (!module) return nullptr;
+    return reinterpret_cast<Symbol>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void FreeModule(ModuleHandle module) {
+    if (module) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+bool IsDirectory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> FindMatchingEntries(const std::string& pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        names.emplace_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+std::string ExecutablePath() {
+    char buffer[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    return std::string(buffer, length < sizeof buffer ? length : sizeof buffer - 1);
+}
+
+std::string SystemDirectory() {
+    return QueryDirectory([](char* buffer, UINT size) { return GetSystemDirectoryA(buffer, size); });
+}
+
+std::string WindowsDirectory() {
+    return QueryDirectory([](char* buffer, UINT size) { return GetWindowsDirectoryA(buffer, size); });
+}
+
+}  // namespace velmora::platform

@@ -1,0 +1,19 @@
+#include "plugin/dll_load.h"
+
+namespace velmora {
+
+void TDllLoad::LoadDll(const std::string& path) {
+    if (handle_) FreeDll();
+    handle_ = platform::LoadModule(path);
+}
+
+platform::Symbol TDllLoad::GetProc(const char* name) const {
+    return platform::FindSymbol(handle_, name);
+}
+
+void TDllLoad::FreeDll() {
+    platform::FreeModule(handle_);
+    handle_ = nullptr;
+}
+
+}  // namespace velmora

@@ -1,0 +1,285 @@
+// Loading, initialising, shutting down and unloading the library, and where it searches.
+#include "core/server_manager.h"
+#include "test_support.h"
+
+#include "fixture_host.h"
+#include "journal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmora {
+namespace {
+
+using test::Journal;
+using test::LoadedVelmora;
+using test::MakeParams;
+using test::PluginDirectory;
+
+const std::string kExtension = platform::kPluginExtension;
+
+// The fixture tags of a directory's plug-ins, in the order a scan appends them.
+std::vector<std::string> TagsInTableOrder(const std::string& directory) {
+    std::vector<std::string> tags;
+    for (const auto& record : ScanPluginDirectory(PluginDirectory(directory), "")) {
+        std::string name(record->fileName.View());
+        tags.push_back(name.substr(5, name.size() - 5 - kExtension.size()));  // QXDVR<tag><ext>
+    }
+    JournalClear();
+    return tags;
+}
+
+std::vector<std::string> LinesNamed(const std::vector<std::string>& names) {
+    std::vector<std::string> kept;
+    for (const std::string& line : Journal()) {
+        const auto call = line.substr(line.find(':') + 1);
+        for (const std::string& name : names)
+            if (call.compare(0, name.size() + 1, name + "(") == 0) kept.push_back(line);
+    }
+    return kept;
+}
+
+class Lifecycle : public testing::Test {
+protected:
+    void SetUp() override { JournalClear(); }
+    LoadedVelmora library;
+};
+
+TEST_F(Lifecycle, InitDiscoversThenInitialisesEachPluginInTableOrder) {
+    const auto tags = TagsInTableOrder("types");
+    const auto params = MakeParams("P", PluginDirectory("types"));
+    EXPECT_EQ(library.InitSvManage(&params, 4660), 1);
+
+    std::vector<std::string> expected;
+    for (const auto& tag : tags) {
+        expected.push_back(tag + ":InitDLL(4660)");
+        expected.push_back(tag + ":InitClient()");
+    }
+    EXPECT_EQ(LinesNamed({"InitDLL", "InitClient"}), expected);
+    // Discovery of every plug-in comes before the first InitDLL.
+    const auto lines = Journal();
+    ASSERT_EQ(lines.size(), 4 * tags.size() + expected.size());
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 4 * tags.size(), lines.end()), expected);
+}
+
+TEST_F(Lifecycle, DeInitShutsEveryPluginDownInTableOrderEachTimeItIsCalled) {
+    EXPECT_EQ(library.DeInitSvManage(), 1);
+    EXPECT_TRUE(Journal().empty()) << "nothing to shut down before the first InitSvManage";
+
+    const auto tags = TagsInTableOrder("types");
+    const auto params = MakeParams("", PluginDirectory("types"));
+    library.InitSvManage(&params, 0);
+    std::vector<std::string> expected;
+    for (const auto& tag : tags) {
+        expected.push_back(tag + ":DeInitClient()");
+        expected.push_back(tag + ":DeInitDLL()");
+    }
+    for (int round = 0; round < 2; ++round) {
+        JournalClear();
+        EXPECT_EQ(library.DeInitSvManage(), 1);
+        EXPECT_EQ(Journal(), expected);
+    }
+}
+
+TEST_F(Lifecycle, SecondInitRediscoversWithoutShuttingThePluginsDown) {
+    const auto params = MakeParams("", PluginDirectory("types"));
+    library.InitSvManage(&params, 0);
+    JournalClear();
+    library.InitSvManage(&params, 0);
+    EXPECT_TRUE(LinesNamed({"DeInitClient", "DeInitDLL"}).empty());
+    EXPECT_EQ(Journal("Type3"), (std::vector<std::string>{"GetServerTypeID()", "GetServerTypeID()",
+                                                         "SetPath(\"\")", "GetServerTypeID()",
+                                                         "InitDLL(0)", "InitClient()"}));
+}
+
+TEST_F(Lifecycle, HostApplicationObjectStaysCurrentUntilAnotherNonNullOne) {
+    const auto params = MakeParams("", PluginDirectory("types"));
+    const auto initDllOfType0 = [&](VelmoraWord application) {
+        JournalClear();
+        library.InitSvManage(&params, application);
+        return "Type0:" + Journal("Type0").at(4);
+    };
+    EXPECT_EQ(initDllOfType0(0), "Type0:InitDLL(0)") << "the library's own object is null";
+    EXPECT_EQ(initDllOfType0(77), "Type0:InitDLL(77)");
+    EXPECT_EQ(initDllOfType0(0), "Type0:InitDLL(77)");
+    EXPECT_EQ(initDllOfType0(-2), "Type0:InitDLL(-2)");
+}
+
+TEST_F(Lifecycle, PluginPathTextFollowsTheLengthByteAndEndsAtTheFirstZero) {
+    auto params = MakeParams("", PluginDirectory("types"));
+    const auto setPathText = [&] {
+        JournalClear();
+        library.InitSvManage(&params, 0);
+        return Journal("Type0").at(2);
+    };
+    std::memcpy(params.pluginPath, "\x0a" "abc\0defghij-ignored", 20);
+    EXPECT_EQ(setPathText(), "SetPath(\"abc\")");
+    std::memcpy(params.pluginPath, "\x04" "abcdefg", 8);
+    EXPECT_EQ(setPathText(), "SetPath(\"abcd\")");
+    // A zero-terminated text without a length byte: its first character is read as the length.
+    std::memcpy(params.pluginPath, "Cxyz\0", 5);
+    EXPECT_EQ(setPathText(), "SetPath(\"xyz\")");
+    std::memset(params.pluginPath, 0xFF, sizeof params.pluginPath);
+    EXPECT_EQ(setPathText(), "SetPath(\"" + std::string(255, '\xFF') + "\")");
+}
+
+TEST_F(Lifecycle, NullParamsCountAsEmptyTextsAndStillAnswerOne) {
+    EXPECT_EQ(library.InitSvManage(nullptr, 0), 1);
+    EXPECT_EQ(library.DeInitSvManage(), 1);
+    EXPECT_TRUE(Journal().empty());
+}
+
+// Not a Lifecycle test: the library must be loaded by nobody else for unload to happen.
+TEST(Unload, ReleasesTheStateAndTheNextLoadStartsEmpty) {
+    const auto params = MakeParams("", PluginDirectory("types"));
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        LoadedVelmora fresh;
+        JournalClear();
+        EXPECT_EQ(fresh.DeInitSvManage(), 1);
+        EXPECT_TRUE(Journal().empty());
+        fresh.InitSvManage(&params, 0);
+        fresh.DeInitSvManage();
+        EXPECT_EQ(LinesNamed({"DeInitDLL"}).size(), 6u);
+    }
+}
+
+// A host that re-enters InitSvManage once from inside a plug-in's InitDLL or DeInitClient.
+struct ReenteringHost : FixtureHost {
+    LoadedVelmora* library = nullptr;
+    VelmoraInitParams params{};
+    int remaining = 0;
+};
+
+void Reenter(FixtureHost* base) {
+    auto* host = static_cast<ReenteringHost*>(base);
+    if (host->remaining-- > 0) host->library->InitSvManage(&host->params, 0);
+}
+
+TEST_F(Lifecycle, PluginReenteringInitFromInitDllLeavesTheRunningLoopIntact) {
+    ReenteringHost host;
+    host.reenter = Reenter;
+    host.library = &library;
+    host.params = MakeParams("", PluginDirectory("types"));
+    host.remaining = 1;
+    const auto outer = TagsInTableOrder("reentrant");
+    const auto params = MakeParams("", PluginDirectory("reentrant"));
+    EXPECT_EQ(library.InitSvManage(&params, reinterpret_cast<VelmoraWord>(&host)), 1);
+
+    // The loop finishes over the records it started with, after the nested rebuild.
+    std::vector<std::string> calls;
+    for (const std::string& line : LinesNamed({"InitDLL", "InitClient"}))
+        if (line.rfind("Reentrant", 0) == 0) calls.push_back(line);
+    std::vector<std::string> expected;
+    for (const auto& tag : outer) {
+        expected.push_back(tag + (tag == "Reentrant" ? ":InitDLL()" : ":InitDLL(" + std::to_string(reinterpret_cast<VelmoraWord>(&host)) + ")"));
+        expected.push_back(tag + ":InitClient()");
+    }
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(Journal("Type2").size(), 6u) << "the nested call discovered and initialised its own table";
+
+    // The table is now the nested call's.
+    JournalClear();
+    library.DeInitSvManage();
+    EXPECT_TRUE(Journal("Reentrant").empty());
+    EXPECT_EQ(Journal("Type0"), (std::vector<std::string>{"DeInitClient()", "DeInitDLL()"}));
+}
+
+TEST_F(Lifecycle, PluginReenteringInitFromDeInitClientLeavesTheRunningLoopIntact) {
+    ReenteringHost host;
+    host.reenter = Reenter;
+    host.library = &library;
+    host.params = MakeParams("", PluginDirectory("types"));
+    const auto outer = TagsInTableOrder("reentrant");
+    const auto params = MakeParams("", PluginDirectory("reentrant"));
+    library.InitSvManage(&params, reinterpret_cast<VelmoraWord>(&host));
+    JournalClear();
+    host.remaining = 1;
+    EXPECT_EQ(library.DeInitSvManage(), 1);
+
+    std::vector<std::string> shutdown;
+    for (const std::string& line : LinesNamed({"DeInitClient", "DeInitDLL"}))
+        if (line.rfind("Reentrant", 0) == 0) shutdown.push_back(line);
+    std::vector<std::string> expected;
+    for (const auto& tag : outer) {
+        expected.push_back(tag + ":DeInitClient()");
+        expected.push_back(tag + ":DeInitDLL()");
+    }
+    EXPECT_EQ(shutdown, expected);
+    EXPECT_EQ(Journal("Type1").size(), 6u);
+}
+
+// Where InitSvManage searches, seen through the library's state.
+class SearchOrder : public testing::Test {
+protected:
+    void SetUp() override { JournalClear(); }
+
+    std::string Fallback() const { return test::PluginFile("fallback", "QXDVRFallback" + kExtension); }
+    std::string Init(const std::string& given) {
+        const auto params = MakeParams("", given);
+        manager.InitSvManage(&params, 0);
+        std::string found;
+        for (const auto& record : manager.serverTypes()) found += std::string(record->fileName.View()) + " ";
+        return found;
+    }
+
+    ServerManager manager;
+};
+
+TEST_F(SearchOrder, NothingAnywhereLeavesTheTableEmptyAndTheWindowsDirectoryLastTried) {
+    for (const std::string& given : {std::string{}, PluginDirectory("noplugin"), PluginDirectory("none")}) {
+        EXPECT_EQ(Init(given), "") << given;
+        EXPECT_EQ(manager.pluginDirectory(), platform::WindowsDirectory().substr(0, 255));
+    }
+    EXPECT_TRUE(Journal().empty());
+}
+
+TEST_F(SearchOrder, GivenDirectoryWinsOverEveryFallback) {
+    test::PlacedPlugin inSystem(Fallback(), platform::SystemDirectory(), "QXDVRInSystem" + kExtension);
+    Init(PluginDirectory("faulty"));
+    EXPECT_EQ(manager.serverTypes().size(), 2u);
+    EXPECT_EQ(manager.pluginDirectory(), PluginDirectory("faulty"));
+    EXPECT_TRUE(Journal("Fallback").empty());
+}
+
+TEST_F(SearchOrder, ExecutableDirectoryComesSecond) {
+    test::PlacedPlugin inSystem(Fallback(), platform::SystemDirectory(), "QXDVRInSystem2" + kExtension);
+    test::PlacedPlugin inExecutable(Fallback(), test::ExecutableDirectory().substr(0, test::ExecutableDirectory().size() - 1),
+                                    "QXDVRInExecutable" + kExtension);
+    EXPECT_EQ(Init(PluginDirectory("noplugin")), "QXDVRInExecutable" + kExtension + " ");
+    EXPECT_EQ(manager.pluginDirectory(), test::ExecutableDirectory());
+}
+
+TEST_F(SearchOrder, SystemDirectoryComesThird) {
+    test::PlacedPlugin inSystem(Fallback(), platform::SystemDirectory(), "QXDVRInSystem3" + kExtension);
+    test::PlacedPlugin inWindows(Fallback(), platform::WindowsDirectory(), "QXDVRInWindows3" + kExtension);
+    EXPECT_EQ(Init(""), "QXDVRInSystem3" + kExtension + " ");
+    EXPECT_EQ(manager.pluginDirectory(), platform::SystemDirectory());
+}
+
+TEST_F(SearchOrder, WindowsDirectoryComesLast) {
+    test::PlacedPlugin inWindows(Fallback(), platform::WindowsDirectory(), "QXDVRInWindows4" + kExtension);
+    EXPECT_EQ(Init(PluginDirectory("noplugin")), "QXDVRInWindows4" + kExtension + " ");
+    EXPECT_EQ(manager.pluginDirectory(), platform::WindowsDirectory());
+    EXPECT_EQ(Journal("Fallback").size(), 6u);
+}
+
+TEST_F(SearchOrder, DirectoryFieldTextEndsAtItsFirstZero) {
+    auto params = MakeParams("", PluginDirectory("types") + std::string(1, '\0') + "garbage");
+    manager.InitSvManage(&params, 0);
+    EXPECT_EQ(manager.pluginDirectory(), PluginDirectory("types"));
+    EXPECT_EQ(manager.serverTypes().size(), 6u);
+}
+
+TEST(DirectoryText, DirectoryPartEndsInTheLastDelimiter) {
+    const std::string sep(1, platform::kPathSeparator);
+    EXPECT_EQ(DirectoryPart(sep + "a" + sep + "b" + sep + "exe"), sep + "a" + sep + "b" + sep);
+    EXPECT_EQ(DirectoryPart("exe"), "");
+#if defined(_WIN32)
+    EXPECT_EQ(DirectoryPart("C:exe"), "C:");
+#endif
+}
+
+}  // namespace
+}  // namespace velmora
