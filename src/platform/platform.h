@@ -11,10 +11,10 @@ using ModuleHandle = void*;
 using Symbol = void (*)();
 
 // Null when the library cannot be loaded; no error is raised.
-ModuleHandle LoadModule(const std::string& path);
+ModuleHandle OpenModule(const std::string& path);
 // Null when the module is null or lacks the symbol.
 Symbol FindSymbol(ModuleHandle module, const char* name);
-void FreeModule(ModuleHandle module);
+void CloseModule(ModuleHandle module);
 
 bool IsDirectory(const std::string& path);
 // Names, without directory, of the entries matching pattern (a directory, a separator

@@ -18,7 +18,7 @@ const char kPathSeparator = '/';
 const char kDirectoryDelimiters[] = "/";
 const char kPluginExtension[] = ".so";
 
-ModuleHandle LoadModule(const std::string& path) {
+ModuleHandle OpenModule(const std::string& path) {
     if (path.empty()) return nullptr;  // dlopen would hand back the main program
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
@@ -28,7 +28,7 @@ Symbol FindSymbol(ModuleHandle module, const char* name) {
     return reinterpret_cast<Symbol>(dlsym(module, name));
 }
 
-void FreeModule(ModuleHandle module) {
+void CloseModule(ModuleHandle module) {
     if (module) dlclose(module);
 }
 

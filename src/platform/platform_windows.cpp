@@ -24,7 +24,7 @@ std::string QueryDirectory(Query query) {
 
 }  // namespace
 
-ModuleHandle LoadModule(const std::string& path) {
+ModuleHandle OpenModule(const std::string& path) {
     // A file that is no loadable library must not make the system ask the user.
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
@@ -38,7 +38,7 @@ Symbol FindSymbol(ModuleHandle module, const char* name) {
     return reinterpret_cast<Symbol>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-void FreeModule(ModuleHandle module) {
+void CloseModule(ModuleHandle module) {
     if (module) FreeLibrary(static_cast<HMODULE>(module));
 }
 

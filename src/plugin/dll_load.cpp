@@ -4,7 +4,7 @@ namespace velmora {
 
 void TDllLoad::LoadDll(const std::string& path) {
     if (handle_) FreeDll();
-    handle_ = platform::LoadModule(path);
+    handle_ = platform::OpenModule(path);
 }
 
 platform::Symbol TDllLoad::GetProc(const char* name) const {
@@ -12,7 +12,7 @@ platform::Symbol TDllLoad::GetProc(const char* name) const {
 }
 
 void TDllLoad::FreeDll() {
-    platform::FreeModule(handle_);
+    platform::CloseModule(handle_);
     handle_ = nullptr;
 }
 

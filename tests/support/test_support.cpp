@@ -53,7 +53,7 @@ std::vector<std::string> Journal(const std::string& tag) {
 }
 
 LoadedVelmora::LoadedVelmora() {
-    module_ = platform::LoadModule(ExecutableDirectory() + VELMORA_LIBRARY_FILE);
+    module_ = platform::OpenModule(ExecutableDirectory() + VELMORA_LIBRARY_FILE);
     if (!module_) throw std::runtime_error("cannot load " VELMORA_LIBRARY_FILE);
     const auto resolve = [this](auto& function, const char* name) {
         function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
@@ -64,7 +64,7 @@ LoadedVelmora::LoadedVelmora() {
     resolve(DeInitSvManage, "Velmora_DeInitSvManage");
 }
 
-LoadedVelmora::~LoadedVelmora() { platform::FreeModule(module_); }
+LoadedVelmora::~LoadedVelmora() { platform::CloseModule(module_); }
 
 PlacedPlugin::PlacedPlugin(const std::string& source, const std::string& directory,
                            const std::string& file)

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Configures, builds and tests each given preset (default: all three), then prints one
+# summary line per target and a closing total. Fails if a target fails or runs no test.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(linux win32 win64)
+jobs=$(nproc)
+summary=()
+total_passed=0
+total_failed=0
+status=0
+
+for preset in "${presets[@]}"; do
+  log=build/$preset-test.log
+  mkdir -p build
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs"; } >"build/$preset-build.log" 2>&1; then
+    tail -n 40 "build/$preset-build.log"
+    summary+=("$preset: build failed, see build/$preset-build.log")
+    status=1
+    continue
+  fi
+  ctest --preset "$preset" --output-on-failure >"$log" 2>&1
+  ctest_status=$?
+  # Each ctest test runs a whole GoogleTest suite; count the cases of all of them.
+  passed=$(grep -hoE '^\[  PASSED  \] [0-9]+ test' "build/$preset/Testing/Temporary/LastTest.log" | awk '{s+=$4} END {print s+0}')
+  failed=$(grep -hoE '^\[  FAILED  \] [0-9]+ test' "build/$preset/Testing/Temporary/LastTest.log" | awk '{s+=$4} END {print s+0}')
+  if [ "$ctest_status" -ne 0 ] || [ "$passed" -eq 0 ]; then
+    cat "$log"
+    status=1
+    [ "$failed" -gt 0 ] || failed=1
+  fi
+  summary+=("$preset: $passed passed, $failed failed")
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+done
+
+printf '%s\n' "${summary[@]}"
+echo "total: $total_passed passed, $total_failed failed"
+exit $status

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Wine and exits with the program's exit status.
+#
+#   scripts/wine-run.sh win32|win64 PROGRAM.exe [ARGS...]
+#
+# Environment:
+#   VELMORA_WINE_ROOT     where the prefixes live (default: $PWD/build/wine); one per arch.
+#   VELMORA_WINE32_MODE   auto (default), native or qemu: how 32-bit Wine is started.
+#   VELMORA_WINE_DISPLAY  X display to hand to Wine; without it Wine gets none.
+#   WINEDEBUG             respected when set, otherwise -all.
+set -euo pipefail
+
+me=wine-run
+usage() { echo "usage: $0 win32|win64 PROGRAM.exe [ARGS...]" >&2; exit 2; }
+die() { echo "$me: $*" >&2; exit 125; }
+
+[ $# -ge 2 ] || usage
+arch=$1
+shift
+case $arch in win32|win64) ;; *) usage ;; esac
+[ -f "$1" ] || die "no such program: $1"
+
+# Debian 12 ships no /usr/bin/wine64, only the loader under /usr/lib/wine.
+wine64=
+for c in /usr/lib/wine/wine64 /usr/bin/wine64; do
+  [ -x "$c" ] && { wine64=$c; break; }
+done
+[ -n "$wine64" ] || die "wine64 not found (install Debian's wine64)"
+wine32=/usr/lib/wine/wine
+wineserver=/usr/lib/wine/wineserver64
+pe32=/usr/lib/i386-linux-gnu/wine/i386-windows
+[ -x "$wineserver" ] || die "$wineserver not found"
+
+root=$(realpath -m -- "${VELMORA_WINE_ROOT:-$PWD/build/wine}")
+export WINEPREFIX=$root/$arch
+# A 32-bit wineserver cannot serve a 64-bit prefix, and the 32-bit loader would pick one
+# when not told otherwise.
+export WINESERVER=$wineserver
+export WINEDEBUG=${WINEDEBUG--all}
+unset WINEARCH WINELOADER WINELOADERNOEXEC
+# Results must not depend on whatever X display the caller happens to have (a stale one, a
+# desktop's); windowless programs run fine with none.
+if [ -n "${VELMORA_WINE_DISPLAY:-}" ]; then export DISPLAY=$VELMORA_WINE_DISPLAY; else unset DISPLAY; fi
+unset WAYLAND_DISPLAY
+# Menu entries and file associations in $HOME are useless for throw-away prefixes.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+
+# The stamp records the Wine build, so a Wine upgrade refreshes the prefix and the
+# syswow64 copy (the emulated 32-bit loader cannot run wineboot itself).
+want="$("$wine64" --version) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || true)"
+stamp=$WINEPREFIX/.velmora-prefix
+ready() { [ "$(cat "$stamp" 2>/dev/null)" = "$want" ]; }
+
+prepare_prefix() {
+  mkdir -p "$root"
+  exec 9>"$root/.$arch.lock"
+  flock 9
+  if ! ready; then
+    echo "$me: preparing $WINEPREFIX" >&2
+    # 9>&- keeps the lock from being inherited by a wineserver that outlives this run.
+    # mscoree/mshtml off: no Mono/Gecko installer, which would need a network.
+    WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=;$WINEDLLOVERRIDES" \
+      "$wine64" wineboot -i </dev/null >&2 9>&- || die "wineboot failed for $WINEPREFIX"
+    # The registry is only complete once the server has written it out and exited.
+    "$wineserver" -w 9>&-
+    if [ "$arch" = win32 ]; then
+      [ -d "$pe32" ] || die "$pe32 missing (install Debian's wine32:i386)"
+      cp -rf --preserve=timestamps "$pe32/." "$WINEPREFIX/drive_c/windows/syswow64/"
+    fi
+    echo "$want" >"$stamp.tmp"
+    mv -f "$stamp.tmp" "$stamp"
+  fi
+  exec 9>&-
+}
+ready || prepare_prefix
+
+# Wine's session helpers (services.exe, winedevice.exe, explorer ...) inherit the stderr of
+# whichever process starts them and outlive it by seconds, so a test runner reading our
+# stderr through a pipe would wait for them. Start server and session here with nothing
+# attached. The server stays 10 s after the last program, so back-to-back tests reuse it.
+# Exit status 2 means a server for this prefix is already up.
+if "$wineserver" -p10 </dev/null >/dev/null 2>&1; then
+  "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 || true
+fi
+
+if [ "$arch" = win64 ]; then
+  exec "$wine64" "$@"
+fi
+
+mode=${VELMORA_WINE32_MODE:-auto}
+if [ "$mode" = auto ]; then
+  mode=qemu
+  # A binfmt entry would make the probe below succeed through emulation anyway.
+  if ! grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386 &&
+     "$wine32" --version >/dev/null 2>&1; then
+    mode=native
+  fi
+fi
+case $mode in
+  native) exec "$wine32" "$@" ;;
+  qemu)
+    command -v qemu-i386-static >/dev/null || die "qemu-i386-static not found (install qemu-user-static)"
+    # WINELOADERNOEXEC: the loader must not re-exec itself, which qemu cannot follow.
+    WINELOADERNOEXEC=1 exec qemu-i386-static -L / "$wine32" "$@"
+    ;;
+  *) die "VELMORA_WINE32_MODE must be auto, native or qemu" ;;
+esac
