@@ -17,19 +17,9 @@ using test::Journal;
 using test::LoadedVelmora;
 using test::MakeParams;
 using test::PluginDirectory;
+using test::TagsInTableOrder;
 
 const std::string kExtension = platform::kPluginExtension;
-
-// The fixture tags of a directory's plug-ins, in the order a scan appends them.
-std::vector<std::string> TagsInTableOrder(const std::string& directory) {
-    std::vector<std::string> tags;
-    for (const auto& record : ScanPluginDirectory(PluginDirectory(directory), "")) {
-        std::string name(record->fileName.View());
-        tags.push_back(name.substr(5, name.size() - 5 - kExtension.size()));  // QXDVR<tag><ext>
-    }
-    JournalClear();
-    return tags;
-}
 
 std::vector<std::string> LinesNamed(const std::vector<std::string>& names) {
     std::vector<std::string> kept;

@@ -1,6 +1,7 @@
 #include "core/server_manager.h"
 
 #include "platform/platform.h"
+#include "ui/select_server.h"
 
 #include <algorithm>
 #include <cstring>
@@ -71,6 +72,78 @@ VelmoraInt ServerManager::DeInitSvManage() {
         record->plugin->Call<EntryPoint::DeInitDLL>();
     }
     return 1;
+}
+
+VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
+    if (registry_.Find(serverId)) return -2;
+
+    std::vector<std::string> names;
+    for (const auto& record : types_) names.emplace_back(record->displayName.View());
+    const VelmoraInt chosen = SelectServerType(names, selectCallback_, selectUser_);
+    // The index is read against the table as it stands once the choice is made.
+    const VelmoraInt typeId =
+        chosen >= 0 && static_cast<std::size_t>(chosen) < types_.size() ? types_[chosen]->typeId : -1;
+
+    const auto record = FindServerType(types_, typeId);
+    if (!record) return -1;
+    const VelmoraInt result = record->plugin->Call<EntryPoint::AddServer>(serverId);
+    // Host code run during the choice may have registered the ID meanwhile; that entry
+    // stays, so an ID is never registered twice.
+    if (result > 0) registry_.AddIfAbsent({serverId, typeId});
+    return result;
+}
+
+VelmoraInt ServerManager::DelServer(VelmoraInt serverId) {
+    const auto entry = registry_.Find(serverId);
+    if (!entry) return 1;
+    const auto record = FindServerType(types_, entry->typeId);
+    if (!record) return 1;
+    const VelmoraInt result = record->plugin->Call<EntryPoint::DelServer>(serverId);
+    if (result > 0) registry_.Remove(serverId);
+    return result;
+}
+
+VelmoraInt ServerManager::LoginServer(VelmoraLoginRecord* record) {
+    // A null record is refused before any plug-in sees it.
+    if (!record) return -1;
+    VelmoraLoginRecord fields;
+    std::memcpy(&fields, record, sizeof fields);
+    const auto type = FindServerType(types_, fields.typeId);
+    if (!type) return -1;
+    const VelmoraInt result = type->plugin->Call<EntryPoint::LoginServer>(static_cast<void*>(record));
+    if (result <= 0) return result;
+    // The plug-in may have rewritten both fields: what it left there is what counts.
+    std::memcpy(&fields, record, sizeof fields);
+    registry_.Put({fields.serverId, fields.typeId});
+    return result;
+}
+
+void ServerManager::SetSelectServerCallBack(VelmoraSelectServerCallBack callback, VelmoraWord user) {
+    selectCallback_ = callback;
+    selectUser_ = callback ? user : 0;
+}
+
+VelmoraInt ServerManager::GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user) {
+    if (!callback) return -1;
+    const ServerTypeTable snapshot = types_;
+    for (const auto& record : snapshot) {
+        const std::string name(record->displayName.View());
+        callback(record->typeId, name.c_str(), user);
+    }
+    return -1;
+}
+
+VelmoraInt ServerManager::GetServerTypeID(const char* name) const {
+    const std::string_view wanted = name ? std::string_view(name) : std::string_view{};
+    for (const auto& record : types_)
+        if (record->displayName.View() == wanted) return record->typeId;
+    return -1;
+}
+
+VelmoraInt ServerManager::SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2) {
+    const ServerTypeTable snapshot = types_;
+    for (const auto& record : snapshot) record->plugin->Call<EntryPoint::SetSvMsgCallBack>(w1, w2);
+    return -1;
 }
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 // The library's state for the life of the process and the lifecycle exports.
 #pragma once
 
+#include "core/server_registry.h"
 #include "core/server_types.h"
 
 #include <velmora/velmora.h>
@@ -17,6 +18,29 @@ public:
     // Shuts every plug-in down; changes nothing else.
     VelmoraInt DeInitSvManage();
 
+    // Registry changes; each waits for the plug-in's success (a result above 0).
+    VelmoraInt AddServer(VelmoraInt serverId);
+    VelmoraInt DelServer(VelmoraInt serverId);
+    VelmoraInt LoginServer(VelmoraLoginRecord* record);
+    void SetSelectServerCallBack(VelmoraSelectServerCallBack callback, VelmoraWord user);
+
+    // Queries over the whole server-type table.
+    VelmoraInt GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user);
+    VelmoraInt GetServerTypeID(const char* name) const;
+    VelmoraInt SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2);
+
+    // A per-server call: the plug-in of the server's type gets the arguments and its
+    // result comes back unchanged; -1 for an unknown server, a type not in the table or
+    // an entry point the plug-in lacks.
+    template <EntryPoint E, typename... Args>
+    VelmoraInt Forward(VelmoraInt serverId, Args... args) const {
+        const auto entry = registry_.Find(serverId);
+        if (!entry) return -1;
+        const auto record = FindServerType(types_, entry->typeId);
+        if (!record) return -1;
+        return record->plugin->Call<E>(args...);
+    }
+
     const ServerTypeTable& serverTypes() const { return types_; }
     const std::string& pluginPath() const { return pluginPath_; }
     const std::string& pluginDirectory() const { return pluginDirectory_; }
@@ -26,6 +50,9 @@ private:
     void ScanFrom(const std::string& directory);
 
     ServerTypeTable types_;
+    ServerRegistry registry_;
+    VelmoraSelectServerCallBack selectCallback_ = nullptr;
+    VelmoraWord selectUser_ = 0;
     std::string pluginPath_;
     std::string pluginDirectory_;
     // These builds have no GUI framework, so the library's own application object is

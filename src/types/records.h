@@ -42,4 +42,11 @@ struct ServerTypeRecord {
     ShortString<kRecordTextCapacity> displayName;
 };
 
+// One registered server: the type it is served by, kept as a type ID and resolved afresh
+// against the server-type table at every use.
+struct ServerEntry {
+    VelmoraInt serverId = 0;
+    VelmoraInt typeId = 0;
+};
+
 }  // namespace velmora

@@ -25,6 +25,17 @@ std::string PluginFile(const std::string& directory, const std::string& file) {
     return PluginDirectory(directory) + platform::kPathSeparator + file;
 }
 
+std::vector<std::string> TagsInTableOrder(const std::string& directory) {
+    std::vector<std::string> tags;
+    const std::size_t extension = std::strlen(platform::kPluginExtension);
+    for (const auto& record : ScanPluginDirectory(PluginDirectory(directory), "")) {
+        const std::string name(record->fileName.View());
+        tags.push_back(name.substr(5, name.size() - 5 - extension));
+    }
+    JournalClear();
+    return tags;
+}
+
 VelmoraInitParams MakeParams(const std::string& pluginPath, const std::string& pluginDirectory) {
     VelmoraInitParams params{};
     const auto fill = [](unsigned char (&field)[256], const std::string& text) {
@@ -52,19 +63,37 @@ std::vector<std::string> Journal(const std::string& tag) {
     return lines;
 }
 
+namespace {
+
+template <typename Function>
+void Resolve(platform::ModuleHandle module, Function& function, const std::string& name) {
+    function = reinterpret_cast<Function>(platform::FindSymbol(module, name.c_str()));
+    if (!function) throw std::runtime_error("missing symbol " + name);
+}
+
+}  // namespace
+
 LoadedVelmora::LoadedVelmora() {
     module_ = platform::OpenModule(ExecutableDirectory() + VELMORA_LIBRARY_FILE);
     if (!module_) throw std::runtime_error("cannot load " VELMORA_LIBRARY_FILE);
-    const auto resolve = [this](auto& function, const char* name) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-            platform::FindSymbol(module_, name));
-        if (!function) throw std::runtime_error(std::string("missing export ") + name);
-    };
-    resolve(InitSvManage, "Velmora_InitSvManage");
-    resolve(DeInitSvManage, "Velmora_DeInitSvManage");
+#define VELMORA_TEST_RESOLVE(name) Resolve(module_, name, "Velmora_" #name);
+    VELMORA_TEST_EXPORTS(VELMORA_TEST_RESOLVE)
+#undef VELMORA_TEST_RESOLVE
 }
 
 LoadedVelmora::~LoadedVelmora() { platform::CloseModule(module_); }
+
+Recorder::Recorder(const std::string& directory, const std::string& file) {
+    module_ = platform::OpenModule(PluginFile(directory, file + platform::kPluginExtension));
+    if (!module_) throw std::runtime_error("cannot load fixture " + file);
+    Resolve(module_, setResult_, "RecorderSetResult");
+    Resolve(module_, rewriteLogin_, "RecorderRewriteLogin");
+    void (*reset)() = nullptr;
+    Resolve(module_, reset, "RecorderReset");
+    reset();
+}
+
+Recorder::~Recorder() { platform::CloseModule(module_); }
 
 PlacedPlugin::PlacedPlugin(const std::string& source, const std::string& directory,
                            const std::string& file)

@@ -18,6 +18,10 @@ std::string PluginDirectory(const std::string& name);
 // The path of a fixture plug-in file in one of those folders.
 std::string PluginFile(const std::string& directory, const std::string& file);
 
+// The fixture tags of a directory's plug-ins (their file names without "QXDVR" and the
+// extension), in the order a scan appends them. Clears the journal.
+std::vector<std::string> TagsInTableOrder(const std::string& directory);
+
 // An InitParams block holding the two texts as length-prefixed fields.
 VelmoraInitParams MakeParams(const std::string& pluginPath, const std::string& pluginDirectory);
 
@@ -25,6 +29,15 @@ VelmoraInitParams MakeParams(const std::string& pluginPath, const std::string& p
 // only those of one fixture (without its "tag:" prefix).
 std::vector<std::string> Journal();
 std::vector<std::string> Journal(const std::string& tag);
+
+// Every export of the library, by name without its prefix.
+#define VELMORA_TEST_EXPORTS(X)                                                              \
+    X(InitSvManage) X(DeInitSvManage) X(AddServer) X(DelServer) X(LoginServer)               \
+    X(SetSelectServerCallBack) X(GetServerTypeInfo) X(GetServerTypeID) X(SetSvMsgCallBack)    \
+    X(GetHeader) X(ChangeServer) X(ChangeChannel) X(GetSvChInfo) X(GetChannelInfo)           \
+    X(GetServerInfo) X(LoadPreInfo) X(GoToPreset) X(DelPreset) X(SetPreset) X(PTZControl)    \
+    X(GetProtocolInfo) X(StartGetVideoData) X(StopGetVideoData) X(GetCapFileList)            \
+    X(StartPlay) X(StopPlay) X(PlayCtrl) X(StartCapture) X(StopCapture)
 
 // The product library, loaded for the object's lifetime as a host loads it, so that every
 // test starts from a freshly loaded library and every test also unloads it.
@@ -35,11 +48,30 @@ public:
     LoadedVelmora(const LoadedVelmora&) = delete;
     LoadedVelmora& operator=(const LoadedVelmora&) = delete;
 
-    decltype(&Velmora_InitSvManage) InitSvManage = nullptr;
-    decltype(&Velmora_DeInitSvManage) DeInitSvManage = nullptr;
+#define VELMORA_TEST_EXPORT_MEMBER(name) decltype(&Velmora_##name) name = nullptr;
+    VELMORA_TEST_EXPORTS(VELMORA_TEST_EXPORT_MEMBER)
+#undef VELMORA_TEST_EXPORT_MEMBER
 
 private:
     platform::ModuleHandle module_ = nullptr;
+};
+
+// Steers a recorder fixture plug-in (tests/fixtures/recorder.cpp): what its entry points
+// answer and what its LoginServer writes into the login record. Resets it on creation.
+class Recorder {
+public:
+    Recorder(const std::string& directory, const std::string& file);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    void SetResult(const char* entryPoint, VelmoraInt result) const { setResult_(entryPoint, result); }
+    void RewriteLogin(VelmoraInt serverId, VelmoraInt typeId) const { rewriteLogin_(1, serverId, typeId); }
+
+private:
+    platform::ModuleHandle module_ = nullptr;
+    void (*setResult_)(const char*, VelmoraInt) = nullptr;
+    void (*rewriteLogin_)(int, VelmoraInt, VelmoraInt) = nullptr;
 };
 
 // A copy of a fixture plug-in placed in some directory for the object's lifetime. A file

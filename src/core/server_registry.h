@@ -1,0 +1,26 @@
+// The server registry: which type serves each registered server, in registration order,
+// one entry per server ID.
+#pragma once
+
+#include "types/records.h"
+
+#include <optional>
+#include <vector>
+
+namespace velmora {
+
+class ServerRegistry {
+public:
+    std::optional<ServerEntry> Find(VelmoraInt serverId) const;
+    // Appends the entry unless its server ID is registered already; an earlier entry stays
+    // as it is.
+    void AddIfAbsent(const ServerEntry& entry);
+    // Re-types the entry of the server ID, or appends one.
+    void Put(const ServerEntry& entry);
+    void Remove(VelmoraInt serverId);
+
+private:
+    std::vector<ServerEntry> entries_;
+};
+
+}  // namespace velmora
