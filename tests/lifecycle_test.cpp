@@ -210,7 +210,8 @@ protected:
         const auto params = MakeParams("", given);
         manager.InitSvManage(&params, 0);
         std::string found;
-        for (const auto& record : manager.serverTypes()) found += std::string(record->fileName.View()) + " ";
+        const auto table = manager.serverTypes();
+        for (const auto& record : *table) found += std::string(record->fileName.View()) + " ";
         return found;
     }
 
@@ -228,7 +229,7 @@ TEST_F(SearchOrder, NothingAnywhereLeavesTheTableEmptyAndTheWindowsDirectoryLast
 TEST_F(SearchOrder, GivenDirectoryWinsOverEveryFallback) {
     test::PlacedPlugin inSystem(Fallback(), platform::SystemDirectory(), "QXDVRInSystem" + kExtension);
     Init(PluginDirectory("faulty"));
-    EXPECT_EQ(manager.serverTypes().size(), 2u);
+    EXPECT_EQ(manager.serverTypes()->size(), 2u);
     EXPECT_EQ(manager.pluginDirectory(), PluginDirectory("faulty"));
     EXPECT_TRUE(Journal("Fallback").empty());
 }
@@ -259,7 +260,7 @@ TEST_F(SearchOrder, DirectoryFieldTextEndsAtItsFirstZero) {
     auto params = MakeParams("", PluginDirectory("types") + std::string(1, '\0') + "garbage");
     manager.InitSvManage(&params, 0);
     EXPECT_EQ(manager.pluginDirectory(), PluginDirectory("types"));
-    EXPECT_EQ(manager.serverTypes().size(), 6u);
+    EXPECT_EQ(manager.serverTypes()->size(), 6u);
 }
 
 TEST(DirectoryText, DirectoryPartEndsInTheLastDelimiter) {

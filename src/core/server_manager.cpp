@@ -33,41 +33,69 @@ std::string DirectoryPart(const std::string& fileName) {
     return last == std::string::npos ? std::string{} : fileName.substr(0, last + 1);
 }
 
-void ServerManager::ScanFrom(const std::string& directory) {
-    // Copies, since plug-in code run by the scan may re-enter and change the members.
+using Shared = std::shared_lock<std::shared_mutex>;
+using Exclusive = std::unique_lock<std::shared_mutex>;
+
+std::shared_ptr<const ServerTypeTable> ServerManager::serverTypes() const {
+    Shared lock(mutex_);
+    return types_;
+}
+
+std::string ServerManager::pluginDirectory() const {
+    Shared lock(mutex_);
+    return pluginDirectory_;
+}
+
+ServerTypeRecordPtr ServerManager::RecordOfServer(VelmoraInt serverId) const {
+    Shared lock(mutex_);
+    const auto entry = registry_.Find(serverId);
+    return entry ? types_->Find(entry->typeId) : nullptr;
+}
+
+std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string& directory,
+                                                               const std::string& pluginPath) {
     const std::string scanned = Cut(directory, kDirectoryCapacity);
-    const std::string pathText = pluginPath_;
-    pluginDirectory_ = scanned;
-    // The old table goes first, so its plug-in objects are destroyed before the scan.
-    types_.clear();
-    types_ = ScanPluginDirectory(scanned, pathText);
+    {
+        Exclusive lock(mutex_);
+        pluginDirectory_ = scanned;
+        types_ = std::make_shared<const ServerTypeTable>();
+    }
+    auto table = std::make_shared<const ServerTypeTable>(ScanPluginDirectory(scanned, pluginPath));
+    Exclusive lock(mutex_);
+    types_ = table;
+    return table;
 }
 
 VelmoraInt ServerManager::InitSvManage(const VelmoraInitParams* params, VelmoraWord application) {
-    if (application) currentApplication_ = application;
+    VelmoraWord current;
+    {
+        Exclusive lock(mutex_);
+        if (application) currentApplication_ = application;
+        current = currentApplication_;
+    }
     // A null block counts as two empty texts rather than a crash.
-    pluginPath_ = params ? ShortStringText(params->pluginPath) : std::string{};
+    const std::string pluginPath = params ? ShortStringText(params->pluginPath) : std::string{};
     const std::string given = params ? ShortStringText(params->pluginDirectory) : std::string{};
 
-    ScanFrom(given);
-    if (types_.empty())
-        ScanFrom(DirectoryPart(Cut(platform::ExecutablePath(), kExecutablePathCapacity)));
-    if (types_.empty()) ScanFrom(platform::SystemDirectory());
-    if (types_.empty()) ScanFrom(platform::WindowsDirectory());
+    // Fallbacks follow this call's own scans, whatever other threads do meanwhile.
+    auto table = ScanFrom(given, pluginPath);
+    if (table->empty())
+        table = ScanFrom(DirectoryPart(Cut(platform::ExecutablePath(), kExecutablePathCapacity)),
+                         pluginPath);
+    if (table->empty()) table = ScanFrom(platform::SystemDirectory(), pluginPath);
+    if (table->empty()) table = ScanFrom(platform::WindowsDirectory(), pluginPath);
 
-    // A snapshot: plug-in code run here may re-enter the library and rebuild the table,
-    // and must not free the records this loop still walks.
-    const ServerTypeTable snapshot = types_;
-    for (const auto& record : snapshot) {
-        record->plugin->Call<EntryPoint::InitDLL>(currentApplication_);
+    for (const auto& record : *table) {
+        record->plugin->Call<EntryPoint::InitDLL>(current);
         record->plugin->Call<EntryPoint::InitClient>();
     }
     return 1;
 }
 
 VelmoraInt ServerManager::DeInitSvManage() {
-    const ServerTypeTable snapshot = types_;
-    for (const auto& record : snapshot) {
+    // Held for the whole walk: re-entering code may replace the table meanwhile.
+    const auto table = serverTypes();
+    for (const auto& record : *table) {
         record->plugin->Call<EntryPoint::DeInitClient>();
         record->plugin->Call<EntryPoint::DeInitDLL>();
     }
@@ -75,31 +103,42 @@ VelmoraInt ServerManager::DeInitSvManage() {
 }
 
 VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
-    if (registry_.Find(serverId)) return -2;
-
     std::vector<std::string> names;
-    for (const auto& record : types_) names.emplace_back(record->displayName.View());
-    const VelmoraInt chosen = SelectServerType(names, selectCallback_, selectUser_);
-    // The index is read against the table as it stands once the choice is made.
-    const VelmoraInt typeId =
-        chosen >= 0 && static_cast<std::size_t>(chosen) < types_.size() ? types_[chosen]->typeId : -1;
+    VelmoraSelectServerCallBack callback;
+    VelmoraWord user;
+    {
+        Shared lock(mutex_);
+        if (registry_.Find(serverId)) return -2;
+        for (const auto& record : *types_) names.emplace_back(record->displayName.View());
+        callback = selectCallback_;
+        user = selectUser_;
+    }
+    const VelmoraInt chosen = SelectServerType(names, callback, user);
 
-    const auto record = FindServerType(types_, typeId);
+    // The index is read against the table as it stands once the choice is made.
+    const auto table = serverTypes();
+    const VelmoraInt typeId =
+        chosen >= 0 && static_cast<std::size_t>(chosen) < table->size() ? (*table)[chosen]->typeId : -1;
+    const auto record = table->Find(typeId);
     if (!record) return -1;
     const VelmoraInt result = record->plugin->Call<EntryPoint::AddServer>(serverId);
     // Host code run during the choice may have registered the ID meanwhile; that entry
     // stays, so an ID is never registered twice.
-    if (result > 0) registry_.AddIfAbsent({serverId, typeId});
+    if (result > 0) {
+        Exclusive lock(mutex_);
+        registry_.AddIfAbsent({serverId, typeId});
+    }
     return result;
 }
 
 VelmoraInt ServerManager::DelServer(VelmoraInt serverId) {
-    const auto entry = registry_.Find(serverId);
-    if (!entry) return 1;
-    const auto record = FindServerType(types_, entry->typeId);
+    const auto record = RecordOfServer(serverId);
     if (!record) return 1;
     const VelmoraInt result = record->plugin->Call<EntryPoint::DelServer>(serverId);
-    if (result > 0) registry_.Remove(serverId);
+    if (result > 0) {
+        Exclusive lock(mutex_);
+        registry_.Remove(serverId);
+    }
     return result;
 }
 
@@ -108,25 +147,28 @@ VelmoraInt ServerManager::LoginServer(VelmoraLoginRecord* record) {
     if (!record) return -1;
     VelmoraLoginRecord fields;
     std::memcpy(&fields, record, sizeof fields);
-    const auto type = FindServerType(types_, fields.typeId);
+    const auto type = serverTypes()->Find(fields.typeId);
     if (!type) return -1;
     const VelmoraInt result = type->plugin->Call<EntryPoint::LoginServer>(static_cast<void*>(record));
     if (result <= 0) return result;
     // The plug-in may have rewritten both fields: what it left there is what counts.
     std::memcpy(&fields, record, sizeof fields);
+    Exclusive lock(mutex_);
     registry_.Put({fields.serverId, fields.typeId});
     return result;
 }
 
 void ServerManager::SetSelectServerCallBack(VelmoraSelectServerCallBack callback, VelmoraWord user) {
+    Exclusive lock(mutex_);
     selectCallback_ = callback;
     selectUser_ = callback ? user : 0;
 }
 
-VelmoraInt ServerManager::GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user) {
+VelmoraInt ServerManager::GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user) const {
     if (!callback) return -1;
-    const ServerTypeTable snapshot = types_;
-    for (const auto& record : snapshot) {
+    // Held for the whole walk: re-entering code may replace the table meanwhile.
+    const auto table = serverTypes();
+    for (const auto& record : *table) {
         const std::string name(record->displayName.View());
         callback(record->typeId, name.c_str(), user);
     }
@@ -135,14 +177,17 @@ VelmoraInt ServerManager::GetServerTypeInfo(VelmoraServerTypeCallBack callback, 
 
 VelmoraInt ServerManager::GetServerTypeID(const char* name) const {
     const std::string_view wanted = name ? std::string_view(name) : std::string_view{};
-    for (const auto& record : types_)
+    // Held for the whole walk: re-entering code may replace the table meanwhile.
+    const auto table = serverTypes();
+    for (const auto& record : *table)
         if (record->displayName.View() == wanted) return record->typeId;
     return -1;
 }
 
-VelmoraInt ServerManager::SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2) {
-    const ServerTypeTable snapshot = types_;
-    for (const auto& record : snapshot) record->plugin->Call<EntryPoint::SetSvMsgCallBack>(w1, w2);
+VelmoraInt ServerManager::SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2) const {
+    // Held for the whole walk: re-entering code may replace the table meanwhile.
+    const auto table = serverTypes();
+    for (const auto& record : *table) record->plugin->Call<EntryPoint::SetSvMsgCallBack>(w1, w2);
     return -1;
 }
 

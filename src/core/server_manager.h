@@ -1,4 +1,10 @@
-// The library's state for the life of the process and the lifecycle exports.
+// The library's state for the life of the process, and the work behind every export.
+//
+// Any export may run on any thread at any time. The state is guarded by one lock that is
+// never held while plug-in code, a host callback or the dialog runs, so code that calls
+// back into the library, on the same thread or another, cannot deadlock. The type table
+// is replaced whole, never changed in place: a call in flight keeps the table and the
+// records it started with.
 #pragma once
 
 #include "core/server_registry.h"
@@ -6,6 +12,9 @@
 
 #include <velmora/velmora.h>
 
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 namespace velmora {
@@ -25,35 +34,33 @@ public:
     void SetSelectServerCallBack(VelmoraSelectServerCallBack callback, VelmoraWord user);
 
     // Queries over the whole server-type table.
-    VelmoraInt GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user);
+    VelmoraInt GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user) const;
     VelmoraInt GetServerTypeID(const char* name) const;
-    VelmoraInt SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2);
+    VelmoraInt SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2) const;
 
     // A per-server call: the plug-in of the server's type gets the arguments and its
     // result comes back unchanged; -1 for an unknown server, a type not in the table or
     // an entry point the plug-in lacks.
     template <EntryPoint E, typename... Args>
     VelmoraInt Forward(VelmoraInt serverId, Args... args) const {
-        const auto entry = registry_.Find(serverId);
-        if (!entry) return -1;
-        const auto record = FindServerType(types_, entry->typeId);
-        if (!record) return -1;
-        return record->plugin->Call<E>(args...);
+        const ServerTypeRecordPtr record = RecordOfServer(serverId);
+        return record ? record->plugin->Call<E>(args...) : -1;
     }
 
-    const ServerTypeTable& serverTypes() const { return types_; }
-    const std::string& pluginPath() const { return pluginPath_; }
-    const std::string& pluginDirectory() const { return pluginDirectory_; }
-    VelmoraWord currentApplication() const { return currentApplication_; }
+    std::shared_ptr<const ServerTypeTable> serverTypes() const;
+    std::string pluginDirectory() const;
 
 private:
-    void ScanFrom(const std::string& directory);
+    // Scans one directory, making the table empty first and the scan's result afterwards.
+    std::shared_ptr<const ServerTypeTable> ScanFrom(const std::string& directory,
+                                                    const std::string& pluginPath);
+    ServerTypeRecordPtr RecordOfServer(VelmoraInt serverId) const;
 
-    ServerTypeTable types_;
+    mutable std::shared_mutex mutex_;
+    std::shared_ptr<const ServerTypeTable> types_ = std::make_shared<const ServerTypeTable>();
     ServerRegistry registry_;
     VelmoraSelectServerCallBack selectCallback_ = nullptr;
     VelmoraWord selectUser_ = 0;
-    std::string pluginPath_;
     std::string pluginDirectory_;
     // These builds have no GUI framework, so the library's own application object is
     // null; the host's replaces it once the host passes one.

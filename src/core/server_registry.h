@@ -1,11 +1,12 @@
 // The server registry: which type serves each registered server, in registration order,
-// one entry per server ID.
+// one entry per server ID, with an index so that a lookup never walks the list.
 #pragma once
 
 #include "types/records.h"
 
+#include <list>
 #include <optional>
-#include <vector>
+#include <unordered_map>
 
 namespace velmora {
 
@@ -20,7 +21,8 @@ public:
     void Remove(VelmoraInt serverId);
 
 private:
-    std::vector<ServerEntry> entries_;
+    std::list<ServerEntry> entries_;
+    std::unordered_map<VelmoraInt, std::list<ServerEntry>::iterator> index_;
 };
 
 }  // namespace velmora

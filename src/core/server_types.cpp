@@ -18,7 +18,7 @@ std::string_view ExtensionOf(std::string_view name) {
 }
 
 // Examines one candidate file; null when it is not a plug-in or faulted on the way.
-std::shared_ptr<const ServerTypeRecord> ExamineCandidate(const std::string& path,
+ServerTypeRecordPtr ExamineCandidate(const std::string& path,
                                                          const std::string& name,
                                                          const std::string& pluginPath) {
     auto record = std::make_shared<ServerTypeRecord>();
@@ -54,16 +54,19 @@ std::string GetTypeDisplayName(VelmoraInt typeId) {
     }
 }
 
-std::shared_ptr<const ServerTypeRecord> FindServerType(const ServerTypeTable& table,
-                                                       VelmoraInt typeId) {
-    for (const auto& record : table)
-        if (record->typeId == typeId) return record;
-    return nullptr;
+ServerTypeTable::ServerTypeTable(std::vector<ServerTypeRecordPtr> records)
+    : records_(std::move(records)) {
+    for (std::size_t i = 0; i < records_.size(); ++i) firstOfType_.emplace(records_[i]->typeId, i);
+}
+
+ServerTypeRecordPtr ServerTypeTable::Find(VelmoraInt typeId) const {
+    const auto found = firstOfType_.find(typeId);
+    return found == firstOfType_.end() ? nullptr : records_[found->second];
 }
 
 ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath) {
-    ServerTypeTable table;
-    if (!platform::IsDirectory(directory)) return table;
+    std::vector<ServerTypeRecordPtr> table;
+    if (!platform::IsDirectory(directory)) return {};
 
     // The directory is used as given: one that ends in a separator gets a second one.
     const std::string pattern = directory + platform::kPathSeparator + std::string(kPluginPrefix) +
@@ -79,7 +82,7 @@ ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::str
             // Exhausted memory abandons this candidate only.
         }
     }
-    return table;
+    return ServerTypeTable(std::move(table));
 }
 
 }  // namespace velmora

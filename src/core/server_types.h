@@ -5,18 +5,40 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velmora {
 
-using ServerTypeTable = std::vector<std::shared_ptr<const ServerTypeRecord>>;
+using ServerTypeRecordPtr = std::shared_ptr<const ServerTypeRecord>;
+
+// A complete table never changes: a rebuild makes a new one, so readers on any thread keep
+// a consistent table, and the records they hold, for as long as they need them.
+class ServerTypeTable {
+public:
+    ServerTypeTable() = default;
+    explicit ServerTypeTable(std::vector<ServerTypeRecordPtr> records);
+
+    // The first record of the type ID in table order, or null; without walking the table.
+    ServerTypeRecordPtr Find(VelmoraInt typeId) const;
+
+    auto begin() const { return records_.begin(); }
+    auto end() const { return records_.end(); }
+    std::size_t size() const { return records_.size(); }
+    bool empty() const { return records_.empty(); }
+    const ServerTypeRecordPtr& operator[](std::size_t index) const { return records_[index]; }
+
+private:
+    std::vector<ServerTypeRecordPtr> records_;
+    std::unordered_map<VelmoraInt, std::size_t> firstOfType_;
+};
+
+inline ServerTypeRecordPtr FindServerType(const ServerTypeTable& table, VelmoraInt typeId) {
+    return table.Find(typeId);
+}
 
 // The user-visible name of a type ID, as code-page-936 bytes; empty for unknown IDs.
 std::string GetTypeDisplayName(VelmoraInt typeId);
-
-// The first record of the type ID in table order, or null.
-std::shared_ptr<const ServerTypeRecord> FindServerType(const ServerTypeTable& table,
-                                                       VelmoraInt typeId);
 
 // Builds a table from the plug-in files of directory, handing pluginPath to each plug-in
 // it binds. A candidate that cannot be loaded, lacks GetServerTypeID or faults while it

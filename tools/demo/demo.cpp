@@ -61,11 +61,12 @@ int main(int argc, char** argv) {
     manager.InitSvManage(&params, 0);
     std::printf("Plug-ins found in %s\n", manager.pluginDirectory().c_str());
     std::printf("%-8s %-24s %s\n", "type ID", "display name", "file");
-    for (const auto& record : manager.serverTypes()) {
+    const auto table = manager.serverTypes();
+    for (const auto& record : *table) {
         const std::string name = ToUtf8(record->displayName.View());
         std::printf("%-8d %-24s %.*s\n", record->typeId, name.empty() ? "(none)" : name.c_str(),
                     int(record->fileName.length), record->fileName.text);
     }
     manager.DeInitSvManage();
-    return manager.serverTypes().empty() ? 1 : 0;
+    return table->empty() ? 1 : 0;
 }
