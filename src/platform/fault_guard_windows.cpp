@@ -29,9 +29,10 @@ unsigned g_guardsRunning = 0;
 AbortHandler g_previousAbortHandler = SIG_DFL;
 
 void OnAbort(int signal) {
-    // msvcrt has just reset the handler to SIG_DFL: re-arm it before anything else, or an
-    // abort() on another guarded thread would end the process meanwhile. Under the lock,
-    // undo that if the last guard ended in between.
+    // msvcrt has just reset the handler to SIG_DFL: re-arm it before anything else, since
+    // an abort() on another guarded thread meanwhile ends the process (the few instructions
+    // inside msvcrt before this point stay exposed). Under the lock, undo that if the last
+    // guard ended in between.
     std::signal(SIGABRT, OnAbort);
     AcquireSRWLockExclusive(&g_abortLock);
     if (g_guardsRunning == 0) std::signal(SIGABRT, g_previousAbortHandler);
@@ -170,9 +171,10 @@ bool velmora_guarded_call(void (*fn)(void*), void* context);
 void velmora_guard_resume();
 
 // Called only while the dispatcher searches (@except), for what no inner frame handled.
-// The unwind carries no exception record, so it runs as STATUS_UNWIND: inner __finally
-// blocks and MSVC destructors still run, while g++ frames of the plug-in skip their
-// cleanups instead of trying to restart a throw that has no catch to land in.
+// The unwind carries no exception record, so the frames in between see a plain
+// STATUS_UNWIND: their unwind handlers still run, but g++ frames skip their cleanups.
+// Given the g++ exception's own record instead, a plug-in frame with a cleanup would
+// resume the throw towards a catch that does not exist, and the process would die.
 EXCEPTION_DISPOSITION NTAPI velmora_guard_handler(EXCEPTION_RECORD*, void* establisherFrame,
                                                   CONTEXT* context, void* dispatcherContext) {
     RtlUnwindEx(establisherFrame, reinterpret_cast<void*>(velmora_guard_resume), nullptr, nullptr,
