@@ -6,7 +6,9 @@
 # Environment:
 #   VELMORA_WINE_ROOT     where the prefixes live (default: $PWD/build/wine); one per arch.
 #   VELMORA_WINE32_MODE   auto (default), native or qemu: how 32-bit Wine is started.
-#   VELMORA_WINE_DISPLAY  X display to hand to Wine; without it Wine gets none.
+#   VELMORA_WINE_DISPLAY  X display to hand to Wine; without it Wine gets none. A prefix's
+#                         session serves one display at a time: a run with another one
+#                         waits for the runs in progress, then restarts the session.
 #   WINEDEBUG             respected when set, otherwise -all.
 set -euo pipefail
 
@@ -45,9 +47,10 @@ unset WAYLAND_DISPLAY
 # Menu entries and file associations in $HOME are useless for throw-away prefixes.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
-# The stamp records the Wine build, so a Wine upgrade refreshes the prefix and the
-# syswow64 copy (the emulated 32-bit loader cannot run wineboot itself).
-want="$("$wine64" --version) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || true)"
+# The stamp records the Wine build and the prefix's settings, so a Wine upgrade or a new
+# setting refreshes the prefix and the syswow64 copy (the emulated 32-bit loader cannot run
+# wineboot itself).
+want="$("$wine64" --version) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || true) unmanaged,nocrashdialog"
 stamp=$WINEPREFIX/.velmora-prefix
 ready() { [ "$(cat "$stamp" 2>/dev/null)" = "$want" ]; }
 
@@ -61,6 +64,12 @@ prepare_prefix() {
     # mscoree/mshtml off: no Mono/Gecko installer, which would need a network.
     WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=;$WINEDLLOVERRIDES" \
       "$wine64" wineboot -i </dev/null >&2 9>&- || die "wineboot failed for $WINEPREFIX"
+    # No window manager runs on the test displays: Wine would wait for one, up to 2 s for
+    # every window shown or hidden, unless it manages its windows itself. With a display, a
+    # crashing program would wait for a click on Wine's crash dialog.
+    { "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
+      "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+    } </dev/null >/dev/null 2>&1 9>&- || die "cannot configure $WINEPREFIX"
     # The registry is only complete once the server has written it out and exited.
     "$wineserver" -w 9>&-
     if [ "$arch" = win32 ]; then
@@ -74,34 +83,67 @@ prepare_prefix() {
 }
 ready || prepare_prefix
 
+# The session helpers (explorer's desktop above all) keep the display of the run that
+# started them, and a display number may name a new X server by now (its socket tells them
+# apart). Every run holds a shared lock while its program runs; a run with another display
+# waits for those, stops the prefix's server and records its own display. Whatever is
+# started here must not inherit the lock (8>&-).
+display_id=none
+if [ -n "${DISPLAY:-}" ]; then
+  display_id=$DISPLAY
+  case $DISPLAY in
+    :*) number=${DISPLAY#:}
+        display_id+=" $(stat -c '%i %Y' "/tmp/.X11-unix/X${number%%.*}" 2>/dev/null || true)" ;;
+  esac
+fi
+record=$WINEPREFIX/.velmora-display
+exec 8>>"$root/.$arch.session.lock"
+flock -s 8
+while [ "$(cat "$record" 2>/dev/null)" != "$display_id" ]; do
+  # Changing the lock's mode is not atomic, so the record is checked again each time.
+  flock -x 8
+  if [ "$(cat "$record" 2>/dev/null)" != "$display_id" ]; then
+    "$wineserver" -k </dev/null >/dev/null 2>&1 8>&- || true
+    "$wineserver" -w </dev/null >/dev/null 2>&1 8>&- || true
+    printf '%s\n' "$display_id" >"$record"
+  fi
+  flock -s 8
+done
+
 # Wine's session helpers (services.exe, winedevice.exe, explorer ...) inherit the stderr of
 # whichever process starts them and outlive it by seconds, so a test runner reading our
 # stderr through a pipe would wait for them. Start server and session here with nothing
 # attached. The server stays 10 s after the last program, so back-to-back tests reuse it.
 # Exit status 2 means a server for this prefix is already up.
-if "$wineserver" -p10 </dev/null >/dev/null 2>&1; then
-  "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 || true
+if "$wineserver" -p10 </dev/null >/dev/null 2>&1 8>&-; then
+  "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 8>&- || true
 fi
 
 if [ "$arch" = win64 ]; then
-  exec "$wine64" "$@"
+  run=("$wine64")
+else
+  mode=${VELMORA_WINE32_MODE:-auto}
+  if [ "$mode" = auto ]; then
+    mode=qemu
+    # A binfmt entry would make the probe below succeed through emulation anyway.
+    if ! grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386 &&
+       "$wine32" --version >/dev/null 2>&1; then
+      mode=native
+    fi
+  fi
+  case $mode in
+    native) run=("$wine32") ;;
+    qemu)
+      command -v qemu-i386-static >/dev/null || die "qemu-i386-static not found (install qemu-user-static)"
+      # WINELOADERNOEXEC: the loader must not re-exec itself, which qemu cannot follow.
+      run=(env WINELOADERNOEXEC=1 qemu-i386-static -L / "$wine32")
+      ;;
+    *) die "VELMORA_WINE32_MODE must be auto, native or qemu" ;;
+  esac
 fi
 
-mode=${VELMORA_WINE32_MODE:-auto}
-if [ "$mode" = auto ]; then
-  mode=qemu
-  # A binfmt entry would make the probe below succeed through emulation anyway.
-  if ! grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386 &&
-     "$wine32" --version >/dev/null 2>&1; then
-    mode=native
-  fi
-fi
-case $mode in
-  native) exec "$wine32" "$@" ;;
-  qemu)
-    command -v qemu-i386-static >/dev/null || die "qemu-i386-static not found (install qemu-user-static)"
-    # WINELOADERNOEXEC: the loader must not re-exec itself, which qemu cannot follow.
-    WINELOADERNOEXEC=1 exec qemu-i386-static -L / "$wine32" "$@"
-    ;;
-  *) die "VELMORA_WINE32_MODE must be auto, native or qemu" ;;
-esac
+# The session lock stays with this shell for as long as the program runs, not with the
+# program: whatever it leaves behind must not keep other displays waiting.
+status=0
+"${run[@]}" "$@" 8>&- || status=$?
+exit $status
