@@ -1,8 +1,5 @@
-/* Velmora host interface: the library's exports and the blocks they take.
- *
- * Results: -1 means no such server, no such type or entry point missing (and cannot be
- * told from a plug-in's own -1); otherwise a per-server call hands back the plug-in's
- * result unchanged. */
+/* Velmora host interface: the library's exports, the blocks they take and what they answer.
+ * Compiles as C (C99 and later) and as C++. */
 #ifndef VELMORA_VELMORA_H
 #define VELMORA_VELMORA_H
 
@@ -13,6 +10,22 @@
 #else
 #define VELMORA_API __attribute__((visibility("default")))
 #endif
+
+/* Results. A per-server call hands back the plug-in's answer unchanged (above 0 means
+ * success for AddServer, DelServer and LoginServer, which register or drop the server only
+ * then); the library answers these values by itself. */
+/* No such server or server type (also when Velmora_AddServer got no type chosen), the
+ * plug-in lacks the entry point, or no record was given; cannot be told from a plug-in
+ * that answers -1 itself. */
+#define VELMORA_NOT_FOUND (-1)
+/* Velmora_AddServer: the server ID is registered already. */
+#define VELMORA_ALREADY_REGISTERED (-2)
+/* Velmora_InitSvManage, Velmora_DeInitSvManage, Velmora_SetSelectServerCallBack, and
+ * Velmora_DelServer for a server that is not registered. */
+#define VELMORA_DONE (1)
+/* All that Velmora_GetServerTypeInfo and Velmora_SetSvMsgCallBack ever answer: it tells
+ * nothing about what happened. */
+#define VELMORA_NO_ANSWER (-1)
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,6 +38,18 @@ typedef struct VelmoraInitParams {
     unsigned char pluginPath[256];
     unsigned char pluginDirectory[256];
 } VelmoraInitParams;
+
+/* Fills one InitParams field from a zero-terminated text (NULL counts as empty), cut after
+ * 255 bytes; the unused rest of the field is zeroed. */
+static inline void VelmoraSetShortString(unsigned char field[256], const char *text) {
+    unsigned int length = 0;
+    unsigned int i;
+    if (text)
+        while (length < 255 && text[length] != '\0') ++length;
+    field[0] = (unsigned char)length;
+    for (i = 0; i < length; ++i) field[1 + i] = (unsigned char)text[i];
+    for (i = length + 1; i < 256; ++i) field[i] = 0;
+}
 
 /* The leading fields of the login record; the rest belongs to host and plug-in. */
 typedef struct VelmoraLoginRecord {
@@ -46,21 +71,27 @@ VELMORA_API VelmoraInt VELMORA_CALL Velmora_InitSvManage(const VelmoraInitParams
                                                          VelmoraWord application);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_DeInitSvManage(void);
 
-/* Registry: -2 for an ID already registered; Velmora_DelServer answers 1 for an unknown
- * server or type; otherwise the plug-in's result, above 0 meaning success. */
+/* Registry: VELMORA_ALREADY_REGISTERED from Velmora_AddServer for an ID registered
+ * already, VELMORA_DONE from Velmora_DelServer for an unknown server or type, otherwise
+ * the plug-in's result, above 0 meaning success. Without a selection callback
+ * Velmora_AddServer asks the user for the type in a dialog (Windows; elsewhere no type is
+ * chosen). */
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_AddServer(VelmoraInt server);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_DelServer(VelmoraInt server);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_LoginServer(VelmoraLoginRecord *record);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_SetSelectServerCallBack(
     VelmoraSelectServerCallBack callback, VelmoraWord user);
 
-/* Server types: the first and the last always answer -1. */
+/* Server types: Velmora_GetServerTypeInfo and Velmora_SetSvMsgCallBack always answer
+ * VELMORA_NO_ANSWER; Velmora_GetServerTypeID answers VELMORA_NOT_FOUND for a name no
+ * type has. */
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_GetServerTypeInfo(VelmoraServerTypeCallBack callback,
                                                               VelmoraWord user);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_GetServerTypeID(const char *name);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2);
 
-/* Per-server calls, handed to the plug-in of the server's type. */
+/* Per-server calls, handed to the plug-in of the server's type: VELMORA_NOT_FOUND for a
+ * server not registered or a plug-in without the entry point. */
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_GetHeader(VelmoraInt server, VelmoraWord w2,
                                                       VelmoraWord w3, VelmoraWord w4);
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_ChangeServer(VelmoraInt server);

@@ -75,7 +75,7 @@ VELMORA_API VelmoraInt VELMORA_CALL Velmora_LoginServer(VelmoraLoginRecord* reco
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_SetSelectServerCallBack(
     VelmoraSelectServerCallBack callback, VelmoraWord user) {
     Manager().SetSelectServerCallBack(callback, user);
-    return 1;
+    return VELMORA_DONE;
 }
 
 VELMORA_API VelmoraInt VELMORA_CALL Velmora_GetServerTypeInfo(VelmoraServerTypeCallBack callback,

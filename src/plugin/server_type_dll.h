@@ -4,6 +4,8 @@
 #include "plugin/dll_load.h"
 #include "plugin/entry_point_table.h"
 
+#include <velmora/velmora.h>
+
 #include <array>
 #include <memory>
 #include <string>
@@ -11,7 +13,7 @@
 namespace velmora {
 
 // Answer of a call whose entry point the plug-in does not export.
-constexpr VelmoraInt kMissingEntryPoint = -1;
+constexpr VelmoraInt kMissingEntryPoint = VELMORA_NOT_FOUND;
 
 class TServerTypeDLL {
 public:
@@ -40,9 +42,15 @@ public:
     // plug-in lacks the entry point.
     template <EntryPoint E, typename... Args>
     VelmoraInt Call(Args... args) const {
-        const auto entry = reinterpret_cast<typename EntryPointFunction<E>::Type>(
-            entries_[IndexOf(E)]);
+        const auto entry = Entry<E>();
         return entry ? entry(args...) : kMissingEntryPoint;
+    }
+
+    // The entry point's address, null when the plug-in lacks it. The plug-in library is
+    // never unloaded, so the address stays callable after this object is gone.
+    template <EntryPoint E>
+    typename EntryPointFunction<E>::Type Entry() const {
+        return reinterpret_cast<typename EntryPointFunction<E>::Type>(entries_[IndexOf(E)]);
     }
 
     bool Has(EntryPoint entry) const { return entries_[IndexOf(entry)] != nullptr; }
