@@ -12,6 +12,9 @@ using Symbol = void (*)();
 
 // Null when the library cannot be loaded; no error is raised.
 ModuleHandle OpenModule(const std::string& path);
+// Why the last OpenModule on this thread answered null, in the system's words; empty when
+// it answered a module.
+std::string LastLoadError();
 // Null when the module is null or lacks the symbol.
 Symbol FindSymbol(ModuleHandle module, const char* name);
 void CloseModule(ModuleHandle module);

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdio>
 
 namespace velmora::platform {
 
@@ -18,10 +19,29 @@ const char kPathSeparator = '/';
 const char kDirectoryDelimiters[] = "/";
 const char kPluginExtension[] = ".so";
 
-ModuleHandle OpenModule(const std::string& path) {
-    if (path.empty()) return nullptr;  // dlopen would hand back the main program
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+namespace {
+
+// A plain array, as a thread_local with a destructor would keep this library loaded.
+thread_local char lastLoadError[512];
+
+void RememberLoadError(const char* text) {
+    std::snprintf(lastLoadError, sizeof lastLoadError, "%s", text);
 }
+
+}  // namespace
+
+ModuleHandle OpenModule(const std::string& path) {
+    if (path.empty()) {  // dlopen would hand back the main program
+        RememberLoadError("empty file name");
+        return nullptr;
+    }
+    ModuleHandle module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const char* error = module ? "" : dlerror();
+    RememberLoadError(error ? error : "dlopen failed");
+    return module;
+}
+
+std::string LastLoadError() { return lastLoadError; }
 
 Symbol FindSymbol(ModuleHandle module, const char* name) {
     if (!module) return nullptr;

@@ -22,6 +22,10 @@ std::string QueryDirectory(Query query) {
     return text;
 }
 
+// The last load on this thread: whether it failed, and the system's error code then.
+thread_local bool lastLoadFailed = false;
+thread_local DWORD lastLoadError = 0;
+
 }  // namespace
 
 ModuleHandle OpenModule(const std::string& path) {
@@ -29,8 +33,25 @@ ModuleHandle OpenModule(const std::string& path) {
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
     HMODULE module = LoadLibraryA(path.c_str());
+    // Taken before anything else can overwrite it.
+    lastLoadError = GetLastError();
+    lastLoadFailed = !module;
     SetThreadErrorMode(previousMode, nullptr);
     return module;
+}
+
+std::string LastLoadError() {
+    if (!lastLoadFailed) return {};
+    const DWORD code = lastLoadError;
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text ? text : "", length);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    return (message.empty() ? "the system gave no text" : message) + " (error " + std::to_string(code) + ")";
 }
 
 Symbol FindSymbol(ModuleHandle module, const char* name) {

@@ -1,0 +1,519 @@
+// velmora-probe, run as a program over the fixture folders: every entry is explained the
+// way the fixture behaves. Also the scan observer it is built on, and the system's load
+// error text it reports.
+#include "core/server_types.h"
+#include "test_support.h"
+
+#include "journal.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#endif
+
+namespace velmora {
+namespace {
+
+using test::ExecutableDirectory;
+using test::Journal;
+using test::PluginDirectory;
+
+const std::string kExtension = platform::kPluginExtension;
+
+// ---- A small JSON reader, enough for the probe's output; malformed text throws.
+
+struct Json {
+    enum class Kind { Null, Boolean, Number, String, Array, Object } kind = Kind::Null;
+    bool boolean = false;
+    double number = 0;
+    std::string text;
+    std::vector<Json> items;
+    std::map<std::string, Json> members;
+
+    const Json& operator[](const std::string& key) const {
+        const auto found = members.find(key);
+        if (kind != Kind::Object || found == members.end()) throw std::runtime_error("no member " + key);
+        return found->second;
+    }
+    bool Has(const std::string& key) const { return members.count(key) != 0; }
+};
+
+class JsonReader {
+public:
+    static Json Read(const std::string& text) {
+        JsonReader reader(text);
+        Json value = reader.Value();
+        reader.Space();
+        if (reader.at_ != text.size()) throw std::runtime_error("text after the value");
+        return value;
+    }
+
+private:
+    explicit JsonReader(const std::string& text) : text_(text) {}
+
+    void Space() {
+        while (at_ < text_.size() && std::string(" \t\r\n").find(text_[at_]) != std::string::npos) ++at_;
+    }
+    char Next() {
+        if (at_ >= text_.size()) throw std::runtime_error("unexpected end");
+        return text_[at_++];
+    }
+    void Expect(char wanted) {
+        Space();
+        if (Next() != wanted) throw std::runtime_error(std::string("expected ") + wanted);
+    }
+    bool Take(const std::string& word) {
+        if (text_.compare(at_, word.size(), word) != 0) return false;
+        at_ += word.size();
+        return true;
+    }
+    std::string String() {
+        Expect('"');
+        std::string out;
+        for (char c; (c = Next()) != '"';) {
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            const char escaped = Next();
+            if (escaped == 'u') {
+                const unsigned code = std::stoul(text_.substr(at_, 4), nullptr, 16);
+                at_ += 4;
+                if (code >= 0x80) throw std::runtime_error("only ASCII escapes are expected");
+                out += static_cast<char>(code);
+            } else {
+                const std::string from = "\"\\/bfnrt", to = "\"\\/\b\f\n\r\t";
+                const auto index = from.find(escaped);
+                if (index == std::string::npos) throw std::runtime_error("bad escape");
+                out += to[index];
+            }
+        }
+        return out;
+    }
+    Json Value() {
+        Space();
+        Json value;
+        if (at_ < text_.size() && text_[at_] == '"') {
+            value.kind = Json::Kind::String;
+            value.text = String();
+        } else if (Take("{")) {
+            value.kind = Json::Kind::Object;
+            Space();
+            if (!Take("}")) {
+                do {
+                    const std::string key = String();
+                    Expect(':');
+                    value.members[key] = Value();
+                    Space();
+                } while (Take(","));
+                Expect('}');
+            }
+        } else if (Take("[")) {
+            value.kind = Json::Kind::Array;
+            Space();
+            if (!Take("]")) {
+                do {
+                    value.items.push_back(Value());
+                    Space();
+                } while (Take(","));
+                Expect(']');
+            }
+        } else if (Take("true")) {
+            value.kind = Json::Kind::Boolean;
+            value.boolean = true;
+        } else if (Take("false")) {
+            value.kind = Json::Kind::Boolean;
+        } else if (Take("null")) {
+        } else {
+            std::size_t used = 0;
+            value.kind = Json::Kind::Number;
+            value.number = std::stod(text_.substr(at_), &used);
+            at_ += used;
+        }
+        return value;
+    }
+
+    const std::string& text_;
+    std::size_t at_ = 0;
+};
+
+// ---- Running the probe.
+
+struct ProbeRun {
+    int status = -1;
+    std::string output;  // standard output only
+};
+
+ProbeRun RunProbe(const std::vector<std::string>& arguments) {
+    const std::string program = ExecutableDirectory() + VELMORA_PROBE_FILE;
+    ProbeRun run;
+#if defined(_WIN32)
+    std::string command = "\"" + program + "\"";
+    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        run.status = static_cast<int>(code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(readEnd);
+    if (!started) throw std::runtime_error("cannot start " + program);
+#else
+    const auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    std::string command = quoted(program);
+    for (const std::string& argument : arguments) command += " " + quoted(argument);
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot start " + program);
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return run;
+}
+
+// ---- What each fixture should be explained as.
+
+struct Expected {
+    bool accepted = false;
+    // Accepted:
+    VelmoraInt typeId = 0;
+    std::string displayName;  // UTF-8
+    std::vector<std::string> entryPoints;
+    // Passed over:
+    std::string reason;
+    std::string call;
+};
+
+const std::string kName0 = u8"\u6d77\u5eb7\u5d4c\u5165\u5f0f";
+const std::string kName1 = u8"\u6d77\u5eb7\u5361\u5f0fDVR";
+const std::string kName2 = u8"\u4f17\u80fd\u8fbeDVS";
+const std::vector<std::string> kAll = {
+    "InitDLL", "DeInitDLL", "DeInitClient", "SetPath", "GetServerTypeID", "SetSvMsgCallBack", "GetHeader",
+    "AddServer", "DelServer", "ChangeServer", "GetSvChInfo", "ChangeChannel", "GetChannelInfo", "GetServerInfo",
+    "LoadPreInfo", "GoToPreset", "DelPreset", "SetPreset", "GetProtocolInfo", "InitClient", "PTZControl",
+    "StartGetVideoData", "StopGetVideoData", "LoginServer", "GetCapFileList", "StartPlay", "StopPlay",
+    "PlayCtrl", "StartCapture", "StopCapture"};
+const std::vector<std::string> kOnlyTypeId = {"GetServerTypeID"};
+
+Expected Accepted(VelmoraInt typeId, const std::string& name, const std::vector<std::string>& entryPoints = kAll) {
+    Expected e;
+    e.accepted = true;
+    e.typeId = typeId;
+    e.displayName = name;
+    e.entryPoints = entryPoints;
+    return e;
+}
+
+Expected PassedOver(const std::string& reason, const std::string& call = "") {
+    Expected e;
+    e.reason = reason;
+    e.call = call;
+    return e;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// File name to explanation, for every entry of each fixture folder.
+std::map<std::string, Expected> ExpectedIn(const std::string& folder) {
+    const std::string upper = Upper(kExtension);
+    const std::string mixed = upper.substr(0, 2) + kExtension.substr(2);
+    std::map<std::string, Expected> e;
+    if (folder == "types") {
+        e["QXDVRType0" + kExtension] = Accepted(0, kName0);
+        e["QXDVRType1" + kExtension] = Accepted(1, kName1);
+        e["QXDVRType2" + kExtension] = Accepted(2, kName2);
+        e["QXDVRType3" + kExtension] = Accepted(3, "");
+        e["QXDVRTypeMinus1" + kExtension] = Accepted(-1, "");
+        e["QXDVRTypeOneAgain" + kExtension] = Accepted(1, kName1);
+    } else if (folder == "faulty") {
+        for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW"}) {
+            e["QXDVRFaultTypeId_" + std::string(kind) + kExtension] =
+                PassedOver("fault", "GetServerTypeID (first call)");
+            e["QXDVRFaultSetPath_" + std::string(kind) + kExtension] = PassedOver("fault", "SetPath");
+        }
+        e["QXDVRGoodA" + kExtension] = Accepted(20, "");
+        e["QXDVRGoodZ" + kExtension] = Accepted(21, "");
+    } else if (folder == "mixed") {
+        e["QXDVROnlyTypeId" + kExtension] = Accepted(30, "", kOnlyTypeId);
+        e["QXDVRNoTypeId" + kExtension] = PassedOver("no-GetServerTypeID");
+        // Answers 7 twice, then 2: the third answer counts.
+        e["QXDVRChanging" + kExtension] = Accepted(2, kName2, kOnlyTypeId);
+        e["QXDVR" + std::string(60 - 5 - kExtension.size(), 'L') + kExtension] = Accepted(31, "");
+        e["QXDVRUpperExtension" + upper] = PassedOver("extension-not-lower-case");
+        e["QXDVRMixedExtension" + mixed] = PassedOver("extension-not-lower-case");
+        // The pattern ignores case, so a lower-case prefix is a plug-in all the same.
+        e["qxdvrlowerprefix" + kExtension] = Accepted(34, "");
+        e["OtherName" + kExtension] = PassedOver("name-not-matching");
+        e["QXDVRFolder" + kExtension] = PassedOver("not-loadable");
+        e["QXDVRText" + kExtension] = PassedOver("not-loadable");
+    } else if (folder == "noplugin") {
+        e["Helper" + kExtension] = PassedOver("name-not-matching");
+        e["QXDVRNoPluginUpper" + upper] = PassedOver("extension-not-lower-case");
+    } else if (folder == "registry") {
+        e["QXDVRRegZero" + kExtension] = Accepted(0, kName0);
+        e["QXDVRRegOne" + kExtension] = Accepted(1, kName1);
+        e["QXDVRRegOneAgain" + kExtension] = Accepted(1, kName1);
+        e["QXDVRRegBare" + kExtension] = Accepted(2, kName2, kOnlyTypeId);
+    } else if (folder == "reentrant") {
+        e["QXDVRReentrant" + kExtension] =
+            Accepted(40, "", {"InitDLL", "DeInitDLL", "DeInitClient", "GetServerTypeID", "InitClient"});
+        e["QXDVRReentrantPeer" + kExtension] = Accepted(41, "");
+    }
+    return e;
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char digits[3];
+    for (unsigned char c : bytes) {
+        std::snprintf(digits, sizeof digits, "%02X", c);
+        out += digits;
+    }
+    return out;
+}
+
+std::vector<std::string> Strings(const Json& array) {
+    std::vector<std::string> out;
+    for (const Json& item : array.items) out.push_back(item.text);
+    return out;
+}
+
+const std::vector<std::string> kFolders = {"types", "faulty", "mixed", "noplugin", "registry", "reentrant"};
+
+class Probe : public testing::TestWithParam<std::string> {};
+
+TEST_P(Probe, ExplainsEveryEntryOfTheFixtureFolderAsTheFixtureBehaves) {
+    const std::string folder = GetParam();
+    const std::string directory = PluginDirectory(folder);
+    const ProbeRun run = RunProbe({"--json", directory});
+    const Json report = JsonReader::Read(run.output);
+    const std::map<std::string, Expected> expected = ExpectedIn(folder);
+    ASSERT_FALSE(expected.empty());
+
+    EXPECT_EQ(report["directory"].text, directory);
+    EXPECT_EQ(report["pattern"].text, "QXDVR*" + kExtension);
+    int accepted = 0;
+    std::set<std::string> explained;
+    for (const Json& candidate : report["candidates"].items) {
+        const std::string name = candidate["name"].text;
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(explained.insert(name).second) << "explained twice";
+        const auto wanted = expected.find(name);
+        ASSERT_NE(wanted, expected.end()) << "not a fixture of " << folder;
+        const Expected& e = wanted->second;
+        ASSERT_EQ(candidate["accepted"].boolean, e.accepted) << candidate["detail"].text;
+        EXPECT_FALSE(candidate["detail"].text.empty());
+        if (e.accepted) {
+            ++accepted;
+            EXPECT_EQ(candidate["typeId"].number, e.typeId);
+            EXPECT_EQ(candidate["displayName"].text, e.displayName);
+            EXPECT_EQ(candidate["displayNameCp936"].text, Hex(GetTypeDisplayName(e.typeId)));
+            EXPECT_EQ(Strings(candidate["entryPoints"]), e.entryPoints);
+            EXPECT_FALSE(candidate.Has("reason"));
+        } else {
+            EXPECT_EQ(candidate["reason"].text, e.reason);
+            EXPECT_EQ(candidate.Has("call") ? candidate["call"].text : "", e.call);
+            // The system's own words, which the detail repeats.
+            EXPECT_EQ(candidate.Has("systemError"), e.reason == "not-loadable");
+            if (candidate.Has("systemError")) {
+                EXPECT_FALSE(candidate["systemError"].text.empty());
+                EXPECT_NE(candidate["detail"].text.find(candidate["systemError"].text), std::string::npos);
+            }
+        }
+    }
+    EXPECT_EQ(explained.size(), expected.size());
+    EXPECT_EQ(report["accepted"].number, accepted);
+    EXPECT_EQ(run.status, accepted > 0 ? 0 : 1);
+}
+
+TEST_P(Probe, CandidatesComeInTheScanOrderAndAcceptedOnesAreTheTable) {
+    const std::string directory = PluginDirectory(GetParam());
+    const Json report = JsonReader::Read(RunProbe({"--json", directory}).output);
+    std::vector<std::string> candidates;
+    std::vector<std::pair<VelmoraInt, std::string>> accepted;
+    for (const Json& candidate : report["candidates"].items) {
+        if (candidate.Has("reason") && candidate["reason"].text == "name-not-matching") continue;
+        candidates.push_back(candidate["name"].text);
+        if (candidate["accepted"].boolean)
+            accepted.emplace_back(static_cast<VelmoraInt>(candidate["typeId"].number),
+                                  candidate["name"].text.substr(0, kRecordTextCapacity));
+    }
+    EXPECT_EQ(candidates, platform::FindMatchingEntries(directory + platform::kPathSeparator + "QXDVR*" + kExtension));
+    std::vector<std::pair<VelmoraInt, std::string>> table;
+    for (const auto& record : ScanPluginDirectory(directory, ""))
+        table.emplace_back(record->typeId, std::string(record->fileName.View()));
+    EXPECT_EQ(accepted, table);
+}
+
+INSTANTIATE_TEST_SUITE_P(FixtureFolders, Probe, testing::ValuesIn(kFolders));
+
+TEST(ProbeProgram, PrintsOneReadableLinePerEntry) {
+    const ProbeRun run = RunProbe({PluginDirectory("mixed")});
+    EXPECT_EQ(run.status, 0);
+    const auto lineOf = [&](const std::string& name) {
+        const auto at = run.output.find("  " + name + " ");
+        return at == std::string::npos ? std::string{} : run.output.substr(at, run.output.find('\n', at) - at);
+    };
+    EXPECT_NE(lineOf("QXDVRChanging" + kExtension).find(u8"accepted: type ID 2, \u4f17\u80fd\u8fbeDVS, 1 of 30 entry points: GetServerTypeID"),
+              std::string::npos);
+    EXPECT_NE(lineOf("QXDVRNoTypeId" + kExtension).find("passed over: it exports no GetServerTypeID"), std::string::npos);
+    EXPECT_NE(lineOf("QXDVRText" + kExtension).find("passed over: the system refused to load it: "), std::string::npos);
+    EXPECT_NE(lineOf("OtherName" + kExtension).find("passed over: name does not match QXDVR*" + kExtension),
+              std::string::npos);
+    EXPECT_NE(lineOf("QXDVRUpperExtension" + Upper(kExtension)).find("passed over: extension"), std::string::npos);
+    EXPECT_NE(run.output.find("4 plug-in(s) accepted, 6 passed over"), std::string::npos) << run.output;
+
+    const ProbeRun faulty = RunProbe({PluginDirectory("faulty")});
+    EXPECT_NE(faulty.output.find("QXDVRFaultSetPath_THROW" + kExtension), std::string::npos);
+    EXPECT_NE(faulty.output.find("passed over: a fault in SetPath"), std::string::npos) << faulty.output;
+}
+
+TEST(ProbeProgram, InitialisationListsTheTypesOfTheFirstFolderThatYieldsAPlugin) {
+    const std::string directory = PluginDirectory("types");
+    const ProbeRun run = RunProbe({"--init", "--json", directory});
+    EXPECT_EQ(run.status, 0);
+    const Json report = JsonReader::Read(run.output);
+    EXPECT_EQ(report["initResult"].number, 1);
+    const std::vector<std::string> order = Strings(report["searchOrder"]);
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order[0], directory);
+    EXPECT_EQ(order[1], ExecutableDirectory());
+    EXPECT_EQ(order[2], platform::SystemDirectory());
+    EXPECT_EQ(order[3], platform::WindowsDirectory());
+    std::vector<VelmoraInt> listed, table;
+    for (const Json& type : report["types"].items) {
+        listed.push_back(static_cast<VelmoraInt>(type["typeId"].number));
+        EXPECT_EQ(type["displayNameCp936"].text, Hex(GetTypeDisplayName(listed.back())));
+    }
+    for (const auto& record : ScanPluginDirectory(directory, "")) table.push_back(record->typeId);
+    EXPECT_EQ(listed, table);
+
+    const ProbeRun human = RunProbe({"--init", directory});
+    EXPECT_NE(human.output.find(u8"type ID 0: \u6d77\u5eb7\u5d4c\u5165\u5f0f"), std::string::npos) << human.output;
+}
+
+TEST(ProbeProgram, ExitStatusSaysWhetherAPluginWasFound) {
+    EXPECT_EQ(RunProbe({PluginDirectory("registry")}).status, 0);
+    EXPECT_EQ(RunProbe({PluginDirectory("noplugin")}).status, 1);
+    EXPECT_EQ(RunProbe({PluginDirectory("no-such-folder")}).status, 1);
+    // Nothing in the fallback folders either.
+    const ProbeRun init = RunProbe({"--init", "--json", PluginDirectory("noplugin")});
+    EXPECT_EQ(init.status, 1);
+    EXPECT_TRUE(JsonReader::Read(init.output)["types"].items.empty());
+    EXPECT_EQ(RunProbe({}).status, 2);
+    EXPECT_EQ(RunProbe({"a", "b"}).status, 2);
+}
+
+// ---- The observer the probe is built on.
+
+TEST(ScanObserver, IsToldOfEveryListedEntryAndChangesNothing) {
+    for (const std::string& folder : kFolders) {
+        SCOPED_TRACE(folder);
+        const std::string directory = PluginDirectory(folder);
+        JournalClear();
+        const ServerTypeTable plain = ScanPluginDirectory(directory, "path");
+        const std::vector<std::string> plainCalls = Journal();
+
+        JournalClear();
+        std::vector<std::string> told;
+        std::vector<ServerTypeRecordPtr> acceptedRecords;
+        const ServerTypeTable observed =
+            ScanPluginDirectory(directory, "path", [&](const std::string& name, const CandidateReport& report) {
+                told.push_back(name);
+                EXPECT_EQ(report.outcome == CandidateOutcome::Accepted, report.record != nullptr);
+                if (report.record) acceptedRecords.push_back(report.record);
+            });
+        EXPECT_EQ(Journal(), plainCalls);
+        EXPECT_EQ(told, platform::FindMatchingEntries(directory + platform::kPathSeparator + "QXDVR*" + kExtension));
+        ASSERT_EQ(observed.size(), plain.size());
+        ASSERT_EQ(acceptedRecords.size(), observed.size());
+        for (std::size_t i = 0; i < observed.size(); ++i) {
+            EXPECT_EQ(observed[i], acceptedRecords[i]);
+            EXPECT_EQ(observed[i]->typeId, plain[i]->typeId);
+            EXPECT_EQ(observed[i]->fileName.View(), plain[i]->fileName.View());
+        }
+    }
+}
+
+TEST(ScanObserver, NamesTheReasonOfEveryCandidatePassedOver) {
+    std::map<std::string, CandidateReport> reports;
+    ScanPluginDirectory(PluginDirectory("mixed"), "", [&](const std::string& name, const CandidateReport& report) {
+        reports[name] = report;
+    });
+    EXPECT_EQ(reports.at("QXDVRNoTypeId" + kExtension).outcome, CandidateOutcome::NoGetServerTypeID);
+    EXPECT_TRUE(reports.at("QXDVRNoTypeId" + kExtension).loadError.empty());
+    EXPECT_EQ(reports.at("QXDVRText" + kExtension).outcome, CandidateOutcome::NotLoadable);
+    EXPECT_FALSE(reports.at("QXDVRText" + kExtension).loadError.empty());
+    EXPECT_EQ(reports.at("QXDVRUpperExtension" + Upper(kExtension)).outcome, CandidateOutcome::ExtensionNotLowerCase);
+    EXPECT_EQ(reports.count("OtherName" + kExtension), 0u);
+
+    reports.clear();
+    ScanPluginDirectory(PluginDirectory("faulty"), "", [&](const std::string& name, const CandidateReport& report) {
+        reports[name] = report;
+    });
+    for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW"}) {
+        const CandidateReport& typeId = reports.at("QXDVRFaultTypeId_" + std::string(kind) + kExtension);
+        EXPECT_EQ(typeId.outcome, CandidateOutcome::Fault);
+        EXPECT_STREQ(typeId.faultedCall, "GetServerTypeID (first call)");
+        const CandidateReport& setPath = reports.at("QXDVRFaultSetPath_" + std::string(kind) + kExtension);
+        EXPECT_EQ(setPath.outcome, CandidateOutcome::Fault);
+        EXPECT_STREQ(setPath.faultedCall, "SetPath");
+        EXPECT_EQ(setPath.record, nullptr);
+    }
+}
+
+TEST(LastLoadError, IsTheSystemsTextForTheLastFailedLoadOnThisThread) {
+    EXPECT_EQ(platform::OpenModule(PluginDirectory("no-such-folder") + platform::kPathSeparator + "x" + kExtension),
+              nullptr);
+    EXPECT_FALSE(platform::LastLoadError().empty());
+    const platform::ModuleHandle plugin = platform::OpenModule(test::PluginFile("types", "QXDVRType0" + kExtension));
+    ASSERT_NE(plugin, nullptr);
+    EXPECT_EQ(platform::LastLoadError(), "");
+    platform::CloseModule(plugin);
+#if !defined(_WIN32)
+    // Refused before dlopen, which would hand back the main program.
+    EXPECT_EQ(platform::OpenModule(""), nullptr);
+    EXPECT_EQ(platform::LastLoadError(), "empty file name");
+#endif
+}
+
+}  // namespace
+}  // namespace velmora
