@@ -89,7 +89,7 @@ VelmoraInt ServerManager::InitSvManage(const VelmoraInitParams* params, VelmoraW
         record->plugin->Call<EntryPoint::InitDLL>(current);
         record->plugin->Call<EntryPoint::InitClient>();
     }
-    return 1;
+    return VELMORA_DONE;
 }
 
 VelmoraInt ServerManager::DeInitSvManage() {
@@ -99,7 +99,7 @@ VelmoraInt ServerManager::DeInitSvManage() {
         record->plugin->Call<EntryPoint::DeInitClient>();
         record->plugin->Call<EntryPoint::DeInitDLL>();
     }
-    return 1;
+    return VELMORA_DONE;
 }
 
 VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
@@ -108,19 +108,20 @@ VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
     VelmoraWord user;
     {
         Shared lock(mutex_);
-        if (registry_.Find(serverId)) return -2;
+        if (registry_.Find(serverId)) return VELMORA_ALREADY_REGISTERED;
         for (const auto& record : *types_) names.emplace_back(record->displayName.View());
         callback = selectCallback_;
         user = selectUser_;
     }
     const VelmoraInt chosen = SelectServerType(names, callback, user);
 
-    // The index is read against the table as it stands once the choice is made.
+    // The index is read against the table as it stands once the choice is made. No
+    // choice reaches no plug-in, not even one that reports type ID -1.
     const auto table = serverTypes();
-    const VelmoraInt typeId =
-        chosen >= 0 && static_cast<std::size_t>(chosen) < table->size() ? (*table)[chosen]->typeId : -1;
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= table->size()) return VELMORA_NOT_FOUND;
+    const VelmoraInt typeId = (*table)[chosen]->typeId;
     const auto record = table->Find(typeId);
-    if (!record) return -1;
+    if (!record) return VELMORA_NOT_FOUND;
     const VelmoraInt result = record->plugin->Call<EntryPoint::AddServer>(serverId);
     // Host code run during the choice may have registered the ID meanwhile; that entry
     // stays, so an ID is never registered twice.
@@ -133,7 +134,7 @@ VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
 
 VelmoraInt ServerManager::DelServer(VelmoraInt serverId) {
     const auto record = RecordOfServer(serverId);
-    if (!record) return 1;
+    if (!record) return VELMORA_DONE;
     const VelmoraInt result = record->plugin->Call<EntryPoint::DelServer>(serverId);
     if (result > 0) {
         Exclusive lock(mutex_);
@@ -144,11 +145,11 @@ VelmoraInt ServerManager::DelServer(VelmoraInt serverId) {
 
 VelmoraInt ServerManager::LoginServer(VelmoraLoginRecord* record) {
     // A null record is refused before any plug-in sees it.
-    if (!record) return -1;
+    if (!record) return VELMORA_NOT_FOUND;
     VelmoraLoginRecord fields;
     std::memcpy(&fields, record, sizeof fields);
     const auto type = serverTypes()->Find(fields.typeId);
-    if (!type) return -1;
+    if (!type) return VELMORA_NOT_FOUND;
     const VelmoraInt result = type->plugin->Call<EntryPoint::LoginServer>(static_cast<void*>(record));
     if (result <= 0) return result;
     // The plug-in may have rewritten both fields: what it left there is what counts.
@@ -165,14 +166,14 @@ void ServerManager::SetSelectServerCallBack(VelmoraSelectServerCallBack callback
 }
 
 VelmoraInt ServerManager::GetServerTypeInfo(VelmoraServerTypeCallBack callback, VelmoraWord user) const {
-    if (!callback) return -1;
+    if (!callback) return VELMORA_NO_ANSWER;
     // Held for the whole walk: re-entering code may replace the table meanwhile.
     const auto table = serverTypes();
     for (const auto& record : *table) {
         const std::string name(record->displayName.View());
         callback(record->typeId, name.c_str(), user);
     }
-    return -1;
+    return VELMORA_NO_ANSWER;
 }
 
 VelmoraInt ServerManager::GetServerTypeID(const char* name) const {
@@ -181,14 +182,14 @@ VelmoraInt ServerManager::GetServerTypeID(const char* name) const {
     const auto table = serverTypes();
     for (const auto& record : *table)
         if (record->displayName.View() == wanted) return record->typeId;
-    return -1;
+    return VELMORA_NOT_FOUND;
 }
 
 VelmoraInt ServerManager::SetSvMsgCallBack(VelmoraWord w1, VelmoraWord w2) const {
     // Held for the whole walk: re-entering code may replace the table meanwhile.
     const auto table = serverTypes();
     for (const auto& record : *table) record->plugin->Call<EntryPoint::SetSvMsgCallBack>(w1, w2);
-    return -1;
+    return VELMORA_NO_ANSWER;
 }
 
 }  // namespace velmora

@@ -43,8 +43,8 @@ public:
     // an entry point the plug-in lacks.
     template <EntryPoint E, typename... Args>
     VelmoraInt Forward(VelmoraInt serverId, Args... args) const {
-        const ServerTypeRecordPtr record = RecordOfServer(serverId);
-        return record ? record->plugin->Call<E>(args...) : -1;
+        const auto entry = EntryOfServer<E>(serverId);
+        return entry ? entry(args...) : VELMORA_NOT_FOUND;
     }
 
     std::shared_ptr<const ServerTypeTable> serverTypes() const;
@@ -55,6 +55,16 @@ private:
     std::shared_ptr<const ServerTypeTable> ScanFrom(const std::string& directory,
                                                     const std::string& pluginPath);
     ServerTypeRecordPtr RecordOfServer(VelmoraInt serverId) const;
+    // The entry point of the plug-in serving the server, or null. Only the address leaves
+    // the lock, and no record is shared: the call on every server goes through here, and
+    // plug-in code stays loaded for the life of the process.
+    template <EntryPoint E>
+    typename EntryPointFunction<E>::Type EntryOfServer(VelmoraInt serverId) const {
+        std::shared_lock<std::shared_mutex> lock(mutex_);
+        const VelmoraInt* typeId = registry_.TypeOf(serverId);
+        const TServerTypeDLL* plugin = typeId ? types_->FindPlugin(*typeId) : nullptr;
+        return plugin ? plugin->Entry<E>() : nullptr;
+    }
 
     mutable std::shared_mutex mutex_;
     std::shared_ptr<const ServerTypeTable> types_ = std::make_shared<const ServerTypeTable>();

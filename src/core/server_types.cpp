@@ -17,30 +17,48 @@ std::string_view ExtensionOf(std::string_view name) {
     return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
 }
 
-// Examines one candidate file; null when it is not a plug-in or faulted on the way.
-ServerTypeRecordPtr ExamineCandidate(const std::string& path,
-                                                         const std::string& name,
-                                                         const std::string& pluginPath) {
+// Examines one candidate file; the record is null unless it is a plug-in that completed
+// every call.
+CandidateReport ExamineCandidate(const std::string& path, const std::string& name,
+                                 const std::string& pluginPath) {
+    CandidateReport report;
     auto record = std::make_shared<ServerTypeRecord>();
     record->plugin = std::make_unique<TServerTypeDLL>();
     TServerTypeDLL& plugin = *record->plugin;
 
+    // Named for the report only: a fault leaves it at the call that was under way.
+    const char* call = "GetServerTypeID (first call)";
+    const auto faulted = [&] {
+        report.outcome = CandidateOutcome::Fault;
+        report.faultedCall = call;
+        return report;
+    };
     bool isPlugin = false;
-    if (!RunIsolated([&] { isPlugin = plugin.Probe(path); }) || !isPlugin) return nullptr;
+    if (!RunIsolated([&] { isPlugin = plugin.Probe(path); })) return faulted();
+    if (!isPlugin) {
+        report.loadError = platform::LastLoadError();
+        report.outcome = report.loadError.empty() ? CandidateOutcome::NoGetServerTypeID
+                                                  : CandidateOutcome::NotLoadable;
+        return report;
+    }
     record->fileName.Assign(name);
     // The text is the plug-in's only during the call; one that needs it later copies it.
     const std::string pathText = pluginPath;
     VelmoraInt typeId = 0;
     const bool completed = RunIsolated([&] {
+        call = "GetServerTypeID (second call)";
         plugin.Bind(path);
+        call = "SetPath";
         plugin.SetPath(pathText.c_str());
+        call = "GetServerTypeID (third call)";
         typeId = plugin.Call<EntryPoint::GetServerTypeID>();
     });
-    if (!completed) return nullptr;
+    if (!completed) return faulted();
     record->typeId = typeId;
     record->displayName.Assign(GetTypeDisplayName(typeId));
     record->flag = 1;
-    return record;
+    report.record = std::move(record);
+    return report;
 }
 
 }  // namespace
@@ -56,15 +74,17 @@ std::string GetTypeDisplayName(VelmoraInt typeId) {
 
 ServerTypeTable::ServerTypeTable(std::vector<ServerTypeRecordPtr> records)
     : records_(std::move(records)) {
-    for (std::size_t i = 0; i < records_.size(); ++i) firstOfType_.emplace(records_[i]->typeId, i);
+    for (std::size_t i = 0; i < records_.size(); ++i)
+        firstOfType_.Insert(records_[i]->typeId, {static_cast<std::uint32_t>(i), records_[i]->plugin.get()});
 }
 
 ServerTypeRecordPtr ServerTypeTable::Find(VelmoraInt typeId) const {
-    const auto found = firstOfType_.find(typeId);
-    return found == firstOfType_.end() ? nullptr : records_[found->second];
+    const FirstOfType* first = firstOfType_.Find(typeId);
+    return first ? records_[first->index] : nullptr;
 }
 
-ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath) {
+ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath,
+                                    const ScanObserver& observer) {
     std::vector<ServerTypeRecordPtr> table;
     if (!platform::IsDirectory(directory)) return {};
 
@@ -73,14 +93,21 @@ ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::str
                                 "*" + platform::kPluginExtension;
     for (const std::string& name : platform::FindMatchingEntries(pattern)) {
         if (name == "." || name == "..") continue;
+        CandidateReport report;
         // The system's matching ignores case; only the exact lower-case extension counts.
-        if (ExtensionOf(name) != platform::kPluginExtension) continue;
-        try {
-            auto record = ExamineCandidate(directory + platform::kPathSeparator + name, name, pluginPath);
-            if (record) table.push_back(std::move(record));
-        } catch (const std::bad_alloc&) {
-            // Exhausted memory abandons this candidate only.
+        if (ExtensionOf(name) != platform::kPluginExtension) {
+            report.outcome = CandidateOutcome::ExtensionNotLowerCase;
+        } else {
+            try {
+                report = ExamineCandidate(directory + platform::kPathSeparator + name, name, pluginPath);
+                if (report.record) table.push_back(report.record);
+            } catch (const std::bad_alloc&) {
+                // Exhausted memory abandons this candidate only.
+                report.outcome = CandidateOutcome::OutOfMemory;
+                report.record = nullptr;
+            }
         }
+        if (observer) observer(name, report);
     }
     return ServerTypeTable(std::move(table));
 }
