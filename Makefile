@@ -1,16 +1,24 @@
 # Set-up, demo and tests over the CMake presets. Both entry points install the Debian
 # packages they need first (quickly when they are already there).
-.PHONY: demo test test-linux test-win32 test-win64 clean
+.PHONY: demo demo-win32 test test-linux test-win32 test-win64 clean
 
+# The demo host drives the sample plug-in through the library: natively, or the 32-bit DLL
+# under Wine. Its target brings the library and the plug-in with it.
 demo:
 	scripts/setup-deps.sh native
 	cmake --preset linux >/dev/null
-	cmake --build --preset linux -j "$$(nproc)" --target velmora-demo minimal_plugin_0 minimal_plugin_1 minimal_plugin_2
-	build/linux/bin/velmora-demo build/linux/bin/plugins/demo
+	cmake --build --preset linux -j "$$(nproc)" --target velmora-demo
+	build/linux/bin/velmora-demo
+
+demo-win32:
+	scripts/setup-deps.sh all
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j "$$(nproc)" --target velmora-demo
+	scripts/wine-run.sh win32 build/win32/bin/velmora-demo.exe
 
 test:
 	scripts/setup-deps.sh all
-	scripts/run-tests.sh linux win32 win64
+	scripts/run-tests.sh linux win32 win64 linux-asan linux-tsan linux-fuzz
 
 test-linux:
 	scripts/setup-deps.sh native
@@ -22,3 +30,28 @@ test-win32 test-win64:
 
 clean:
 	rm -rf build
+
+# The sanitizer builds and the fuzz targets one at a time. make fuzz runs every fuzz target
+# for FUZZ_SECONDS (make test runs each for a few seconds only).
+.PHONY: test-linux-asan test-linux-tsan test-linux-fuzz fuzz
+FUZZ_SECONDS ?= 600
+
+test-linux-asan test-linux-tsan test-linux-fuzz:
+	scripts/setup-deps.sh native
+	scripts/run-tests.sh $(@:test-%=%)
+
+fuzz:
+	scripts/setup-deps.sh native
+	cmake --preset linux-fuzz >/dev/null
+	cmake --build --preset linux-fuzz -j "$$(nproc)"
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+# The benchmarks of bench/ with release flags: builds them, runs them and prints the
+# figures against their goals. BENCH_ARGS goes to Google Benchmark, for example
+# BENCH_ARGS=--benchmark_filter=Discovery.
+.PHONY: bench
+bench:
+	scripts/setup-deps.sh native
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench -j "$$(nproc)"
+	build/bench/bin/velmora_bench $(BENCH_ARGS)

@@ -3,9 +3,13 @@
 # already there it only checks and returns.
 set -euo pipefail
 
-native=(cmake g++ make googletest libgtest-dev valgrind)
+native=(cmake g++ make googletest libgtest-dev valgrind fp-compiler)
+# The sanitizer builds use GCC's runtimes; the fuzz targets need clang and its runtimes.
+native+=(clang-14 libclang-rt-14-dev)
+# The benchmarks (make bench).
+native+=(libbenchmark-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
-         xvfb xauth)
+         xvfb xauth llvm lld)
 
 want=("${native[@]}")
 case "${1:-all}" in

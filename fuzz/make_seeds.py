@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora fuzz/corpus/<target>/ in the input formats the targets read.
+
+Run it again after changing a target's input format: python3 fuzz/make_seeds.py
+"""
+import pathlib
+import struct
+
+CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+
+NAME0 = b"\xBA\xA3\xBF\xB5\xC7\xB6\xC8\xEB\xCA\xBD"
+NAME1 = b"\xBA\xA3\xBF\xB5\xBF\xA8\xCA\xBD" b"DVR"
+NAME2 = b"\xD6\xDA\xC4\xDC\xB4\xEF" b"DVS"
+
+
+def field(text, length=None):
+    """A length-prefixed 256-byte field; length may differ from the text's."""
+    length = len(text) if length is None else length
+    return bytes([length]) + text.ljust(255, b"\0")[:255]
+
+
+def int32(value):
+    """The targets read integers most significant byte first."""
+    return struct.pack(">i", value)
+
+
+def word(value=0):
+    return struct.pack(">q", value)
+
+
+def init_params():
+    return {
+        "registry": field(b"") + field(b"registry"),
+        "types-with-path": field(b"C:\\Velmora\\plugins") + field(b"types"),
+        "stress-trailing-separator": field(b"P") + field(b"stress/"),
+        "length-beyond-zero": field(b"path\0hidden", 11) + field(b"registry\0types", 14),
+        "length-shorter-than-text": field(b"pathtext", 4) + field(b"typesXYZ", 5),
+        "full-length": field(b"A" * 255) + field(b"B" * 255),
+        "empty": bytes(512),
+        "short": field(b"")[:10],
+    }
+
+
+def type_name():
+    return {
+        "type0": NAME0,
+        "type1": NAME1,
+        "type2": NAME2,
+        "empty": b"",
+        "null": b"\xFF",
+        "prefix": NAME1[:-3],
+        "longer": NAME2 + b"X",
+    }
+
+
+def login_record(rewrite, result, server, type_id, record):
+    return bytes([rewrite]) + int32(result) + int32(server) + int32(type_id) + record
+
+
+def record(server, type_id, tail=b""):
+    return struct.pack("<ii", server, type_id) + tail
+
+
+def login_records():
+    return {
+        "type0": login_record(0, 1, 0, 0, record(5, 0)),
+        "type1-rewritten": login_record(1, 3, 9, 1, record(5, 1, b"hosttail")),
+        "refused": login_record(0, 0, 0, 0, record(6, 1)),
+        "bare-type": login_record(0, 1, 0, 0, record(7, 2)),
+        "unknown-type": login_record(0, 1, 0, 0, record(8, 3)),
+        "rewritten-to-bare": login_record(1, 1, 10, 2, record(9, 0)),
+        "short-record": login_record(0, 1, 0, 0, b"\x05"),
+    }
+
+
+# export_sequence: one byte picks the operation (its value modulo 12), then its arguments;
+# a callback reads its answer, then how many operations its host code runs, then those.
+INIT, DEINIT, ADD, DEL, LOGIN, SELECT, WALK, FIND, MSG, TELL, FORWARD = 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10
+REGISTRY, TYPES, NOPLUGIN = 0, 1, 2
+PTZ_CONTROL, CHANGE_SERVER = 10, 1
+
+
+def init(folder):
+    return bytes([INIT, folder]) + word(0x1234)
+
+
+def sequences():
+    select = bytes([SELECT, 1])  # install the selection callback
+    # AddServer(server), then the callback's answer (index + 1) and no host code.
+    add_and_call = (init(REGISTRY) + select + bytes([ADD, 1]) + bytes([1, 0]) +
+                    bytes([FORWARD, PTZ_CONTROL, 1]) + word(2) * 4 + bytes([DEL, 1]))
+    login_and_walk = (init(TYPES) + bytes([LOGIN, 1, 3, 1]) +
+                      bytes([WALK, 0, 1, 1]) + init(REGISTRY) + bytes([FIND, 1]))
+    reinit_in_choice = (init(TYPES) + select + bytes([ADD, 2]) + bytes([1, 1]) + init(REGISTRY) +
+                        bytes([FORWARD, CHANGE_SERVER, 2]))
+    told_recorder = (init(REGISTRY) + select + bytes([TELL, 0, 0, 1, 0, 2]) +
+                     bytes([ADD, 3, 1, 0]) + bytes([DEL, 3]) + bytes([DEINIT]))
+    return {
+        "add-call-delete": add_and_call,
+        "login-and-reentering-walk": login_and_walk,
+        "reinitialise-inside-choice": reinit_in_choice,
+        "recorder-told-to-refuse": told_recorder,
+        "empty-table": init(NOPLUGIN) + select + bytes([ADD, 4, 1, 0, MSG]) + word(1) + word(2),
+    }
+
+
+def main():
+    for target, seeds in {
+        "init_params": init_params(),
+        "type_name": type_name(),
+        "login_record": login_records(),
+        "export_sequence": sequences(),
+    }.items():
+        folder = CORPUS / target
+        folder.mkdir(parents=True, exist_ok=True)
+        for name, data in seeds.items():
+            (folder / name).write_bytes(data)
+
+
+if __name__ == "__main__":
+    main()
