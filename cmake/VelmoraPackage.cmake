@@ -16,16 +16,27 @@ if(WIN32)
   # The module-definition file for hosts, and on 32-bit Windows the import library made from
   # it in place of the linker's, whose undecorated names no stdcall caller asks for.
   set(VELMORA_HOST_DEF ${CMAKE_BINARY_DIR}/lib/Velmora.def CACHE INTERNAL "Velmora.def for hosts")
+  find_program(LLVM_DLLTOOL llvm-dlltool REQUIRED)
   set(import_library_arguments)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(import_library_arguments -DDLLTOOL=${CMAKE_DLLTOOL} -DIMPORT_LIBRARY=$<TARGET_LINKER_FILE:Velmora>)
+    # -k: the decorated names are asked of the DLL without their decoration.
+    set(msvc_machine -m i386 -k)
+  else()
+    set(msvc_machine -m i386:x86-64)
   endif()
   add_custom_command(TARGET Velmora POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DEXPORTS=${PROJECT_SOURCE_DIR}/src/api/velmora.def
       "-DOBJECTS=$<JOIN:$<FILTER:$<TARGET_OBJECTS:Velmora>,INCLUDE,\\.cpp\\.obj$>,|>"
       -DOUTPUT=${VELMORA_HOST_DEF} ${import_library_arguments}
       -P ${PROJECT_SOURCE_DIR}/cmake/VelmoraImportLibrary.cmake
+    # The same names in the import library format of MSVC's linker, Velmora.lib.
+    COMMAND ${LLVM_DLLTOOL} ${msvc_machine} -d ${VELMORA_HOST_DEF} -l ${CMAKE_BINARY_DIR}/lib/Velmora.lib
     VERBATIM)
+else()
+  # 0.x: a new minor version may change the interface, so the soname carries it.
+  set_target_properties(Velmora PROPERTIES VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 endif()
 
 install(TARGETS Velmora EXPORT VelmoraTargets
@@ -36,7 +47,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/velmora DESTINATION ${CMAKE_INST
 install(FILES ${PROJECT_SOURCE_DIR}/bindings/pascal/Velmora.pas
   DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/pascal)
 if(WIN32)
-  install(FILES ${VELMORA_HOST_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${VELMORA_HOST_DEF} ${CMAKE_BINARY_DIR}/lib/Velmora.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 
 set(VELMORA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Velmora)

@@ -1,7 +1,7 @@
 # Hosts and plug-ins written against the public interface only: a plug-in and a host in
 # C (compiled as strict C99 on every target), the installed CMake package, the version
-# resource of the Windows DLL and, on Linux, the Pascal unit. Included at the end of
-# tests/CMakeLists.txt.
+# resource of the Windows DLL and the Pascal unit (on Linux, and on 32-bit Windows with a
+# Free Pascal cross-compiler). Included at the end of tests/CMakeLists.txt.
 
 function(strict_c99 target)
   set_target_properties(${target} PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
@@ -77,6 +77,10 @@ if(WIN32)
     -P ${CMAKE_CURRENT_SOURCE_DIR}/package_host/run_msvc_import_test.cmake)
   set_tests_properties(velmora_msvc_import PROPERTIES TIMEOUT 600
     ENVIRONMENT "VELMORA_WINE_ROOT=${PROJECT_SOURCE_DIR}/build/wine")
+
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    include(${CMAKE_CURRENT_SOURCE_DIR}/pascal_host/win32.cmake)
+  endif()
 
   # The version resource, read back through the system's version API.
   target_sources(velmora_tests PRIVATE version_resource_test.cpp)

@@ -1,10 +1,11 @@
-# cmake -DDEF=Velmora.def -DBITS=32|64 -DCC=... -DINCLUDE_DIR=... -DPLUGIN_DIR=...
+# cmake -DDEF=Velmora.def [-DLIB=Velmora.lib] -DBITS=32|64 -DCC=... -DINCLUDE_DIR=... -DPLUGIN_DIR=...
 #       -DDLLTOOL=llvm-dlltool -DLINKER=lld-link -DDLL_DIR=... -DWORK_DIR=... -DRUNNER=a|b
 #       -P run_msvc_import_test.cmake
 #
 # Turns the module-definition file a host gets into an MSVC import library the way the
-# README tells MSVC hosts to, links msvc_host.c against it with an MSVC-style linker and
-# runs the program (from DLL_DIR, beside Velmora.dll) through RUNNER.
+# README tells MSVC hosts to (or takes the packaged one, LIB), links msvc_host.c against it
+# with an MSVC-style linker and runs the program (from DLL_DIR, beside Velmora.dll)
+# through RUNNER.
 foreach(variable DEF BITS CC INCLUDE_DIR PLUGIN_DIR DLLTOOL LINKER DLL_DIR WORK_DIR RUNNER)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "${variable} not given")
@@ -30,7 +31,11 @@ else()
   set(exit_process ExitProcess)
 endif()
 
-run("making Velmora.lib" ${dlltool} -d ${DEF} -l ${WORK_DIR}/Velmora.lib)
+if(LIB)
+  file(COPY_FILE ${LIB} ${WORK_DIR}/Velmora.lib)
+else()
+  run("making Velmora.lib" ${dlltool} -d ${DEF} -l ${WORK_DIR}/Velmora.lib)
+endif()
 file(WRITE ${WORK_DIR}/kernel32.def "LIBRARY kernel32.dll\nEXPORTS\n    ${exit_process}\n")
 run("making kernel32.lib" ${dlltool} -d ${WORK_DIR}/kernel32.def -l ${WORK_DIR}/kernel32.lib)
 

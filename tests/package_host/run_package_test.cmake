@@ -1,13 +1,14 @@
-# cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=x.y.z -DPLUGIN_DIR=... -DGENERATOR=...
+# cmake -DBUILD_DIR=...|-DPREFIX=... -DWORK_DIR=... -DVERSION=x.y.z -DPLUGIN_DIR=... -DGENERATOR=...
 #       [-DTOOLCHAIN_FILE=... -DCOMPILER=... -DC_FLAGS=... -DLINKER_FLAGS=... -DRUNNER=a|b
 #        -DREADME=...]
 #       -P run_package_test.cmake
 #
-# Installs the build in BUILD_DIR into a fresh prefix under WORK_DIR, builds the host project
-# beside this script against the installed package (find_package(Velmora VERSION EXACT)),
-# and runs it (through RUNNER, if given) against the plug-ins in PLUGIN_DIR. Fails on
-# any step that fails, on a missing installed file, or when README does not name VERSION.
-foreach(variable BUILD_DIR WORK_DIR VERSION PLUGIN_DIR GENERATOR)
+# Installs the build in BUILD_DIR into a fresh prefix under WORK_DIR (or takes the unpacked
+# release package in PREFIX), builds the host project beside this script against the
+# package (find_package(Velmora VERSION EXACT)), and runs it (through RUNNER, if given)
+# against the plug-ins in PLUGIN_DIR. Fails on any step that fails, on a missing installed
+# file, or when README does not name VERSION.
+foreach(variable WORK_DIR VERSION PLUGIN_DIR GENERATOR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "${variable} not given")
   endif()
@@ -20,29 +21,36 @@ function(run what)
   endif()
 endfunction()
 
-set(prefix ${WORK_DIR}/prefix)
 set(host_build ${WORK_DIR}/host)
 file(REMOVE_RECURSE ${WORK_DIR})
-
-run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
-list(SORT installed)
-string(REPLACE ";" "\n  " listing "${installed}")
-message(STATUS "installed:\n  ${listing}")
-set(expected include/velmora/velmora.h include/velmora/plugin.h include/velmora/entry_points.h
-  include/velmora/types.h share/velmora/pascal/Velmora.pas)
-if(TOOLCHAIN_FILE)
-  list(APPEND expected bin/Velmora.dll lib/libVelmora.dll.a lib/Velmora.def
-    lib/cmake/Velmora/VelmoraConfig.cmake lib/cmake/Velmora/VelmoraConfigVersion.cmake)
+if(PREFIX)
+  set(prefix ${PREFIX})
+elseif(BUILD_DIR)
+  set(prefix ${WORK_DIR}/prefix)
+  run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 else()
-  list(APPEND expected lib/libVelmora.so lib/cmake/Velmora/VelmoraConfig.cmake
-    lib/cmake/Velmora/VelmoraConfigVersion.cmake)
+  message(FATAL_ERROR "BUILD_DIR or PREFIX not given")
 endif()
-foreach(file IN LISTS expected)
-  if(NOT EXISTS ${prefix}/${file})
-    message(FATAL_ERROR "not installed: ${file}")
+if(NOT PREFIX)
+  file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
+  list(SORT installed)
+  string(REPLACE ";" "\n  " listing "${installed}")
+  message(STATUS "installed:\n  ${listing}")
+  set(expected include/velmora/velmora.h include/velmora/plugin.h include/velmora/entry_points.h
+    include/velmora/types.h share/velmora/pascal/Velmora.pas)
+  if(TOOLCHAIN_FILE)
+    list(APPEND expected bin/Velmora.dll lib/libVelmora.dll.a lib/Velmora.def
+      lib/cmake/Velmora/VelmoraConfig.cmake lib/cmake/Velmora/VelmoraConfigVersion.cmake)
+  else()
+    list(APPEND expected lib/libVelmora.so lib/cmake/Velmora/VelmoraConfig.cmake
+      lib/cmake/Velmora/VelmoraConfigVersion.cmake)
   endif()
-endforeach()
+  foreach(file IN LISTS expected)
+    if(NOT EXISTS ${prefix}/${file})
+      message(FATAL_ERROR "not installed: ${file}")
+    endif()
+  endforeach()
+endif()
 
 if(README)
   file(READ ${README} readme)

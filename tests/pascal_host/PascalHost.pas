@@ -9,10 +9,18 @@
   checked in its place. SAMPLE_DIRECTORY holds the sample plug-in (plugins/sample), used as
   a host uses a real one. In both the host initialises the library, lists the types through
   the callback, adds or logs in servers, forwards calls, deletes them and shuts down,
-  checking every answer. Exits 1 on any mismatch. }
+  checking every answer. Exits 1 on any mismatch.
+
+  On 32-bit Windows, as a Delphi host relies on, every export call must leave the stack
+  pointer where it was: a unit that declared an argument otherwise than the DLL takes it
+  (a 24-byte block of GetCapFileList as const or var, pushed as a 4-byte address; a
+  missing stdcall) moves it, and so does a library that called the host's callbacks with
+  another convention. Each procedure records its stack pointer on entry and compares it
+  after every statement that calls the library. }
 program PascalHost;
 
 {$MODE DELPHI}
+{$ASMMODE INTEL}
 
 uses
   Velmora;
@@ -81,6 +89,28 @@ begin
   WriteLn('MISMATCH ', What, ': got ', Got, ', want ', Want);
 end;
 
+{ The caller's stack pointer as it is between statements: no argument of this function is
+  pushed, and its return address is left out. }
+function StackPointer: PtrUInt; assembler; nostackframe;
+asm
+{$IFDEF CPUI386}
+  lea eax, [esp + 4]
+{$ELSE}
+  lea rax, [rsp + 8]
+{$ENDIF}
+end;
+
+{ A moved stack pointer leaves the caller's frame unreliable, so the host stops there. }
+procedure Balanced(const What: string; Frame, Now: PtrUInt);
+begin
+  Expect('stack pointer moved by ' + What + ' (bytes)', Int64(Now) - Int64(Frame), 0);
+  if Now <> Frame then
+  begin
+    Flush(Output);
+    Halt(1);
+  end;
+end;
+
 function Answer(TypeId, Position, Sum: Integer): TVelmoraInt;
 begin
   Result := TypeId * 100000 + Position * 1000 + Sum;
@@ -126,25 +156,61 @@ begin
   Result := -1;
 end;
 
+{ The twenty per-server calls; StopPlay, PlayCtrl and StopCapture do not pass the server ID
+  on. The blocks of GetCapFileList count as the sums of their bytes. }
 procedure CheckForwarded(S, T: TVelmoraInt);
 var
   BlockA, BlockB: TVelmoraBlock24;
   I: Integer;
+  Frame: PtrUInt;
 begin
+  Frame := StackPointer;
   for I := 0 to 23 do
   begin
     BlockA.Bytes[I] := I; { sum 276 }
     BlockB.Bytes[I] := 2; { sum 48 }
   end;
   Expect('GetHeader', Velmora_GetHeader(S, 2, 3, 4), Answer(T, 7, S + 4 + 9 + 16));
+  Balanced('GetHeader', Frame, StackPointer);
   Expect('ChangeServer', Velmora_ChangeServer(S), Answer(T, 10, S));
+  Balanced('ChangeServer', Frame, StackPointer);
+  Expect('GetSvChInfo', Velmora_GetSvChInfo(S, 2, 3), Answer(T, 11, S + 4 + 9));
+  Balanced('GetSvChInfo', Frame, StackPointer);
+  Expect('ChangeChannel', Velmora_ChangeChannel(S, 2), Answer(T, 12, S + 4));
+  Balanced('ChangeChannel', Frame, StackPointer);
+  Expect('GetChannelInfo', Velmora_GetChannelInfo(S, 2, 3), Answer(T, 13, S + 4 + 9));
+  Balanced('GetChannelInfo', Frame, StackPointer);
   Expect('GetServerInfo', Velmora_GetServerInfo(S, 2), Answer(T, 14, S + 4));
+  Balanced('GetServerInfo', Frame, StackPointer);
+  Expect('LoadPreInfo', Velmora_LoadPreInfo(S, 2, 3, 4), Answer(T, 15, S + 4 + 9 + 16));
+  Balanced('LoadPreInfo', Frame, StackPointer);
+  Expect('GoToPreset', Velmora_GoToPreset(S, 2, 3), Answer(T, 16, S + 4 + 9));
+  Balanced('GoToPreset', Frame, StackPointer);
+  Expect('DelPreset', Velmora_DelPreset(S, 2, 3), Answer(T, 17, S + 4 + 9));
+  Balanced('DelPreset', Frame, StackPointer);
+  Expect('SetPreset', Velmora_SetPreset(S, 2, 3, 4), Answer(T, 18, S + 4 + 9 + 16));
+  Balanced('SetPreset', Frame, StackPointer);
+  Expect('GetProtocolInfo', Velmora_GetProtocolInfo(S, 2, 3), Answer(T, 19, S + 4 + 9));
+  Balanced('GetProtocolInfo', Frame, StackPointer);
   Expect('PTZControl', Velmora_PTZControl(S, 2, 3, 4, 5), Answer(T, 21, S + 4 + 9 + 16 + 25));
+  Balanced('PTZControl', Frame, StackPointer);
+  Expect('StartGetVideoData', Velmora_StartGetVideoData(S, 2, 3, 4), Answer(T, 22, S + 4 + 9 + 16));
+  Balanced('StartGetVideoData', Frame, StackPointer);
+  Expect('StopGetVideoData', Velmora_StopGetVideoData(S, 2), Answer(T, 23, S + 4));
+  Balanced('StopGetVideoData', Frame, StackPointer);
   Expect('GetCapFileList', Velmora_GetCapFileList(S, 2, 3, BlockA, BlockB, 5, 6),
     Answer(T, 25, S + 4 + 9 + 4 * 276 + 5 * 48 + 30 + 42));
+  Balanced('GetCapFileList', Frame, StackPointer);
   Expect('StartPlay', Velmora_StartPlay(S, 2, 3, 4, 5, 6), Answer(T, 26, S + 4 + 9 + 16 + 25 + 36));
+  Balanced('StartPlay', Frame, StackPointer);
   Expect('StopPlay', Velmora_StopPlay(S, 9), Answer(T, 27, 9));
+  Balanced('StopPlay', Frame, StackPointer);
   Expect('PlayCtrl', Velmora_PlayCtrl(S, 2, 3, 4, 5), Answer(T, 28, 2 + 6 + 12 + 20));
+  Balanced('PlayCtrl', Frame, StackPointer);
+  Expect('StartCapture', Velmora_StartCapture(S, 2, 3), Answer(T, 29, S + 4 + 9));
+  Balanced('StartCapture', Frame, StackPointer);
+  Expect('StopCapture', Velmora_StopCapture(S, 9), Answer(T, 30, 9));
+  Balanced('StopCapture', Frame, StackPointer);
 end;
 
 procedure OnSampleMessage(Server, Message: TVelmoraInt; User: TVelmoraWord); stdcall;
@@ -180,15 +246,20 @@ var
   Info: TSampleServerInfo;
   Channel: TSampleChannelInfo;
   Files: array[0..7] of TSampleRecordFile;
+  From, Till: TVelmoraBlock24;
+  Frame: PtrUInt;
 begin
+  Frame := StackPointer;
   Expect('SizeOf(TSampleLoginRecord)', SizeOf(TSampleLoginRecord), 140);
   Expect('SizeOf(TSampleRecordFile)', SizeOf(TSampleRecordFile), 88);
   FillChar(Params, SizeOf(Params), 0);
   Params.PluginPath := 'velmora-pascal-host';
   Params.PluginDirectory := Directory;
   Expect('sample: InitSvManage', Velmora_InitSvManage(@Params, 0), VELMORA_DONE);
+  Balanced('InitSvManage', Frame, StackPointer);
   Types.Count := 0;
   Velmora_GetServerTypeInfo(ListType, TVelmoraWord(@Types));
+  Balanced('GetServerTypeInfo', Frame, StackPointer);
   Expect('sample: types listed', Types.Count, 1);
   Expect('sample: its type ID', Types.TypeIds[0], 0);
 
@@ -196,6 +267,7 @@ begin
   Expect('sample: SetSvMsgCallBack',
     Velmora_SetSvMsgCallBack(TVelmoraWord(@OnSampleMessage), TVelmoraWord(@Messages)),
     VELMORA_NO_ANSWER);
+  Balanced('SetSvMsgCallBack', Frame, StackPointer);
 
   FillChar(Login, SizeOf(Login), 0);
   Login.ServerId := 21;
@@ -205,11 +277,14 @@ begin
   Login.User := 'admin';
   Login.Password := 'secret';
   Expect('sample: LoginServer', Velmora_LoginServer(PVelmoraLoginRecord(@Login)), 1);
+  Balanced('LoginServer', Frame, StackPointer);
   Expect('sample: logged-in message', Messages.LastMessage, SAMPLE_MSG_LOGGED_IN);
   Expect('sample: about server', Messages.LastServer, 21);
 
   Expect('sample: ChangeChannel', Velmora_ChangeChannel(21, 2), 1);
+  Balanced('ChangeChannel', Frame, StackPointer);
   Expect('sample: GetServerInfo', Velmora_GetServerInfo(21, TVelmoraWord(@Info)), 1);
+  Balanced('GetServerInfo', Frame, StackPointer);
   Expect('sample: logged in', Info.LoggedIn, 1);
   Expect('sample: channels', Info.ChannelCount, 4);
   Expect('sample: current channel', Info.CurrentChannel, 2);
@@ -217,20 +292,28 @@ begin
   Expect('sample: address', Ord(AnsiString(PAnsiChar(@Info.Address[0])) = '192.0.2.1'), 1);
 
   Expect('sample: PTZControl', Velmora_PTZControl(21, 1, SAMPLE_PTZ_LEFT, 5, 0), 1);
+  Balanced('PTZControl', Frame, StackPointer);
   Expect('sample: GetChannelInfo', Velmora_GetChannelInfo(21, 1, TVelmoraWord(@Channel)), 1);
+  Balanced('GetChannelInfo', Frame, StackPointer);
   Expect('sample: camera panned', Channel.Pan, -5);
 
   { 08:30 to 10:00 overlaps the files of 08:00 and 09:00. }
-  Expect('sample: GetCapFileList', Velmora_GetCapFileList(21, 1, 0, TimeBlock(2024, 5, 1, 8, 30),
-    TimeBlock(2024, 5, 1, 10, 0), TVelmoraWord(@Files[0]), Length(Files)), 2);
+  From := TimeBlock(2024, 5, 1, 8, 30);
+  Till := TimeBlock(2024, 5, 1, 10, 0);
+  Expect('sample: GetCapFileList', Velmora_GetCapFileList(21, 1, 0, From, Till,
+    TVelmoraWord(@Files[0]), Length(Files)), 2);
+  Balanced('GetCapFileList', Frame, StackPointer);
   Expect('sample: first file',
     Ord(AnsiString(PAnsiChar(@Files[0].Name[0])) = 'ch1_20240501_0800.smp'), 1);
   Expect('sample: second file starts', Files[1].Start.Hour, 9);
 
   Expect('sample: DelServer', Velmora_DelServer(21), 1);
+  Balanced('DelServer', Frame, StackPointer);
   Expect('sample: deleted message', Messages.LastMessage, SAMPLE_MSG_DELETED);
   Expect('sample: server gone', Velmora_ChangeServer(21), VELMORA_NOT_FOUND);
+  Balanced('ChangeServer', Frame, StackPointer);
   Expect('sample: DeInitSvManage', Velmora_DeInitSvManage, VELMORA_DONE);
+  Balanced('DeInitSvManage', Frame, StackPointer);
 end;
 
 var
@@ -239,7 +322,9 @@ var
   Choice: TChoice;
   Login: TVelmoraLoginRecord;
   Index0, Index1, Index7: Integer;
+  Frame: PtrUInt;
 begin
+  Frame := StackPointer;
   if ParamCount <> 2 then
   begin
     WriteLn('usage: PascalHost FIXTURE_DIRECTORY SAMPLE_DIRECTORY');
@@ -254,11 +339,13 @@ begin
   Params.PluginPath := 'velmora-pascal-host';
   Params.PluginDirectory := ParamStr(1);
   Expect('InitSvManage', Velmora_InitSvManage(@Params, 42), VELMORA_DONE);
+  Balanced('InitSvManage', Frame, StackPointer);
 
   Types.Count := 0;
   Types.User := 0;
   Expect('GetServerTypeInfo', Velmora_GetServerTypeInfo(ListType, TVelmoraWord(@Types)),
     VELMORA_NO_ANSWER);
+  Balanced('GetServerTypeInfo', Frame, StackPointer);
   Expect('types listed', Types.Count, 3);
   Expect('callback user value', Types.User, TVelmoraWord(@Types));
   Index0 := IndexOfType(Types, 0);
@@ -271,34 +358,49 @@ begin
   end;
   Expect('type 7 has no display name', Length(Types.Names[Index7]), 0);
   Expect('type ID of name 0', Velmora_GetServerTypeID(PAnsiChar(Types.Names[Index0])), 0);
+  Balanced('GetServerTypeID', Frame, StackPointer);
   Expect('type ID of name 1', Velmora_GetServerTypeID(PAnsiChar(Types.Names[Index1])), 1);
+  Balanced('GetServerTypeID', Frame, StackPointer);
   Expect('type ID of an unknown name', Velmora_GetServerTypeID('no such type'), VELMORA_NOT_FOUND);
+  Balanced('GetServerTypeID', Frame, StackPointer);
 
   Choice.Wanted := Types.Names[Index1];
   Choice.Calls := 0;
   Choice.Count := 0;
   Expect('SetSelectServerCallBack', Velmora_SetSelectServerCallBack(Choose, TVelmoraWord(@Choice)),
     VELMORA_DONE);
+  Balanced('SetSelectServerCallBack', Frame, StackPointer);
   Expect('AddServer 11 as type 1', Velmora_AddServer(11), Answer(1, 8, 11));
+  Balanced('AddServer', Frame, StackPointer);
   Expect('selection callback called', Choice.Calls, 1);
   Expect('selection offered every type', Choice.Count, 3);
   Expect('AddServer 11 again', Velmora_AddServer(11), VELMORA_ALREADY_REGISTERED);
+  Balanced('AddServer', Frame, StackPointer);
 
   Login.ServerId := 12;
   Login.TypeId := 0;
   Expect('LoginServer 12 as type 0', Velmora_LoginServer(@Login), Answer(0, 24, 12));
+  Balanced('LoginServer', Frame, StackPointer);
   Expect('LoginServer without record', Velmora_LoginServer(nil), VELMORA_NOT_FOUND);
+  Balanced('LoginServer', Frame, StackPointer);
 
   CheckForwarded(11, 1);
   CheckForwarded(12, 0);
   Expect('call for an unknown server', Velmora_GetHeader(99, 2, 3, 4), VELMORA_NOT_FOUND);
+  Balanced('GetHeader', Frame, StackPointer);
   Expect('SetSvMsgCallBack', Velmora_SetSvMsgCallBack(1, 2), VELMORA_NO_ANSWER);
+  Balanced('SetSvMsgCallBack', Frame, StackPointer);
 
   Expect('DelServer 11', Velmora_DelServer(11), Answer(1, 9, 11));
+  Balanced('DelServer', Frame, StackPointer);
   Expect('server 11 gone', Velmora_ChangeServer(11), VELMORA_NOT_FOUND);
+  Balanced('ChangeServer', Frame, StackPointer);
   Expect('DelServer 11 again', Velmora_DelServer(11), VELMORA_DONE);
+  Balanced('DelServer', Frame, StackPointer);
   Expect('DelServer 12', Velmora_DelServer(12), Answer(0, 9, 12));
+  Balanced('DelServer', Frame, StackPointer);
   Expect('DeInitSvManage', Velmora_DeInitSvManage, VELMORA_DONE);
+  Balanced('DeInitSvManage', Frame, StackPointer);
 
   RunSample(ParamStr(2));
 

@@ -200,8 +200,15 @@ void VELMORA_CALL CollectType(VelmoraInt typeId, const char* name, VelmoraWord u
 }
 
 int PrintInitialisation(const std::string& directory, bool json) {
-    const std::string libraryPath = DirectoryPart(platform::ExecutablePath()) + VELMORA_LIBRARY_FILE;
-    const platform::ModuleHandle library = platform::OpenModule(libraryPath);
+    // Beside the program (build trees, Windows installs), else where an install puts it
+    // relative to the program's folder (Linux: bin/ and lib/).
+    const std::string programDirectory = DirectoryPart(platform::ExecutablePath());
+    std::string libraryPath = programDirectory + VELMORA_LIBRARY_FILE;
+    platform::ModuleHandle library = platform::OpenModule(libraryPath);
+    if (!library && std::strcmp(VELMORA_INSTALLED_LIBRARY, VELMORA_LIBRARY_FILE) != 0) {
+        libraryPath = programDirectory + VELMORA_INSTALLED_LIBRARY;
+        library = platform::OpenModule(libraryPath);
+    }
     if (!library) {
         std::fprintf(stderr, "velmora-probe: cannot load %s: %s\n", libraryPath.c_str(), platform::LastLoadError().c_str());
         return 2;
@@ -215,7 +222,7 @@ int PrintInitialisation(const std::string& directory, bool json) {
     }
 
     // The order the library searches in, the first folder that yields a plug-in winning.
-    const std::vector<std::string> order = {directory, DirectoryPart(platform::ExecutablePath()),
+    const std::vector<std::string> order = {directory, programDirectory,
                                             platform::SystemDirectory(), platform::WindowsDirectory()};
     VelmoraInitParams params{};
     const std::size_t length = std::min<std::size_t>(directory.size(), 255);

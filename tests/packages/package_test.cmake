@@ -1,0 +1,143 @@
+# cmake -DSTEP=... -DARCHIVE=... -DWORK_DIR=... [step's variables] -P package_test.cmake
+#
+# One check of a release package, on a fresh copy unpacked into WORK_DIR (a .deb with
+# dpkg-deb -x, as into a throw-away root; a .zip or .tar.gz as a user unpacks it):
+#
+#   listing       the unpacked files equal the CONTENTS list for KIND (windows, linux),
+#                 below /usr for a .deb
+#   find_package  tests/package_host built against the unpacked package with its CMake
+#                 package, then run against PLUGIN_DIR ([TOOLCHAIN_FILE, LINKER_FLAGS, RUNNER])
+#   msvc          tests/package_host/msvc_host.c linked by LINKER against the packaged
+#                 Velmora.lib and run beside the packaged DLL (BITS, CC, DLLTOOL, RUNNER)
+#   demo          the packaged demo run from the unpacked bin/ with its sample plug-in (RUNNER)
+#   pkg_config    a C host compiled by CC with the flags pkg-config gives for velmora.pc,
+#                 then run against PLUGIN_DIR
+#   probe         the packaged velmora-probe --init over PLUGIN_DIR ([RUNNER])
+foreach(variable STEP ARCHIVE WORK_DIR)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "${variable} not given")
+  endif()
+endforeach()
+
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${status})")
+  endif()
+endfunction()
+
+if(NOT EXISTS ${ARCHIVE})
+  message(FATAL_ERROR "${ARCHIVE} missing: make package first")
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
+set(unpacked ${WORK_DIR}/unpacked)
+file(MAKE_DIRECTORY ${unpacked})
+if(ARCHIVE MATCHES "\\.deb$")
+  run("dpkg-deb -x" dpkg-deb -x ${ARCHIVE} ${unpacked})
+  set(top ${unpacked}/usr)
+else()
+  run("unpacking" ${CMAKE_COMMAND} -E chdir ${unpacked} ${CMAKE_COMMAND} -E tar xf ${ARCHIVE})
+  # Archives hold one folder named after themselves.
+  file(GLOB top LIST_DIRECTORIES true ${unpacked}/*)
+  list(LENGTH top folders)
+  if(NOT folders EQUAL 1 OR NOT IS_DIRECTORY "${top}")
+    message(FATAL_ERROR "${ARCHIVE} does not hold exactly one folder")
+  endif()
+endif()
+string(REPLACE "|" ";" runner "${RUNNER}")
+
+if(STEP STREQUAL "listing")
+  file(STRINGS ${CONTENTS} lines REGEX "^${KIND}[ \t]")
+  string(REGEX MATCH "^[0-9]+\\.[0-9]+" soversion ${VERSION})
+  set(expected)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^${KIND}[ \t]+" "" path "${line}")
+    string(REPLACE "<version>" ${VERSION} path "${path}")
+    string(REPLACE "<soversion>" ${soversion} path "${path}")
+    list(APPEND expected ${path})
+  endforeach()
+  if(NOT expected)
+    message(FATAL_ERROR "${CONTENTS} lists nothing for ${KIND}")
+  endif()
+  if(ARCHIVE MATCHES "\\.deb$")
+    # The whole root: nothing may land outside /usr.
+    set(top ${unpacked})
+    list(TRANSFORM expected PREPEND usr/)
+  endif()
+  file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE ${top} ${top}/*)
+  set(found)
+  foreach(entry IN LISTS entries)
+    if(IS_SYMLINK ${top}/${entry} OR NOT IS_DIRECTORY ${top}/${entry})
+      list(APPEND found ${entry})
+    else()
+      file(GLOB inside ${top}/${entry}/*)
+      if(NOT inside)
+        list(APPEND found ${entry}/)
+      endif()
+    endif()
+  endforeach()
+  set(missing ${expected})
+  list(REMOVE_ITEM missing ${found})
+  set(unexpected ${found})
+  list(REMOVE_ITEM unexpected ${expected})
+  if(missing OR unexpected)
+    string(REPLACE ";" "\n  " missing "${missing}")
+    string(REPLACE ";" "\n  " unexpected "${unexpected}")
+    message(FATAL_ERROR "${ARCHIVE} differs from ${CONTENTS} (${KIND}):\n"
+      "missing:\n  ${missing}\nnot listed:\n  ${unexpected}")
+  endif()
+  list(LENGTH found count)
+  message(STATUS "${ARCHIVE}: the ${count} listed entries, nothing else")
+
+elseif(STEP STREQUAL "find_package")
+  run("the package test" ${CMAKE_COMMAND} -DPREFIX=${top} -DWORK_DIR=${WORK_DIR}/host
+    -DVERSION=${VERSION} -DPLUGIN_DIR=${PLUGIN_DIR} -DGENERATOR=${GENERATOR}
+    -DTOOLCHAIN_FILE=${TOOLCHAIN_FILE} "-DLINKER_FLAGS=${LINKER_FLAGS}" "-DRUNNER=${RUNNER}"
+    -P ${SOURCE_DIR}/tests/package_host/run_package_test.cmake)
+
+elseif(STEP STREQUAL "msvc")
+  run("the MSVC-linked host" ${CMAKE_COMMAND} -DDEF=${top}/lib/Velmora.def
+    -DLIB=${top}/lib/Velmora.lib -DBITS=${BITS} -DCC=${CC} -DINCLUDE_DIR=${top}/include
+    -DPLUGIN_DIR=${PLUGIN_DIR} -DDLLTOOL=${DLLTOOL} -DLINKER=${LINKER} -DDLL_DIR=${top}/bin
+    -DWORK_DIR=${WORK_DIR}/msvc "-DRUNNER=${RUNNER}"
+    -P ${SOURCE_DIR}/tests/package_host/run_msvc_import_test.cmake)
+
+elseif(STEP STREQUAL "demo")
+  file(GLOB demo ${top}/bin/velmora-demo.exe)
+  if(NOT demo)
+    message(FATAL_ERROR "no demo in ${top}/bin")
+  endif()
+  run("the demo" ${runner} ${demo})
+
+elseif(STEP STREQUAL "pkg_config")
+  set(ENV{PKG_CONFIG_PATH} ${top}/lib/x86_64-linux-gnu/pkgconfig)
+  execute_process(COMMAND pkg-config --cflags --libs velmora OUTPUT_VARIABLE flags
+    OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+  execute_process(COMMAND pkg-config --modversion velmora OUTPUT_VARIABLE version
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0 OR NOT version STREQUAL VERSION)
+    message(FATAL_ERROR "pkg-config finds no velmora ${VERSION} in $ENV{PKG_CONFIG_PATH}")
+  endif()
+  message(STATUS "pkg-config --cflags --libs velmora: ${flags}")
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  run("compiling the host" ${CC} -std=c99 -pedantic-errors -Werror
+    ${SOURCE_DIR}/tests/package_host/host.c ${flags} -o ${WORK_DIR}/velmora-c-host)
+  # Unpacked into a throw-away root instead of /, the library is found by path.
+  set(ENV{LD_LIBRARY_PATH} ${top}/lib/x86_64-linux-gnu)
+  run("the host" ${WORK_DIR}/velmora-c-host ${PLUGIN_DIR})
+
+elseif(STEP STREQUAL "probe")
+  file(GLOB probe ${top}/bin/velmora-probe ${top}/bin/velmora-probe.exe)
+  if(NOT probe)
+    message(FATAL_ERROR "no velmora-probe in ${top}/bin")
+  endif()
+  execute_process(COMMAND ${runner} ${probe} --init ${PLUGIN_DIR} OUTPUT_VARIABLE output
+    RESULT_VARIABLE status)
+  message(STATUS "${output}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "velmora-probe --init failed (${status})")
+  endif()
+
+else()
+  message(FATAL_ERROR "unknown STEP ${STEP}")
+endif()
