@@ -18,7 +18,7 @@ demo-win32:
 
 test:
 	scripts/setup-deps.sh all
-	scripts/run-tests.sh linux win32 win64 linux-asan linux-tsan linux-fuzz
+	scripts/run-tests.sh linux win32 win64 linux-asan linux-tsan linux-fuzz packages
 
 test-linux:
 	scripts/setup-deps.sh native
@@ -29,9 +29,16 @@ test-win32 test-win64:
 	scripts/run-tests.sh $(@:test-%=%)
 
 # The release packages and their debug information, into build/packages/ (see README).
+# test-packages makes them and tests them; its hosts need the linux, win32 and win64 builds
+# (make test builds those first).
 package:
 	scripts/setup-deps.sh all
 	scripts/make-packages.sh
+
+.PHONY: test-packages
+test-packages:
+	scripts/setup-deps.sh all
+	scripts/run-tests.sh packages
 
 clean:
 	rm -rf build

@@ -52,26 +52,6 @@ if(NOT WIN32)
   endif()
 endif()
 
-# Release builds keep the debug information of every shipped binary in NAME.debug beside
-# it, found by debuggers through the .gnu_debuglink section, and ship the binary stripped.
-option(VELMORA_SEPARATE_DEBUG_INFO "Strip the shipped binaries, keeping their debug information in .debug files" OFF)
-if(VELMORA_SEPARATE_DEBUG_INFO)
-  if(WIN32)
-    set(strip_option --strip-all)
-  else()
-    # Shared objects keep what dynamic linking needs.
-    set(strip_option --strip-unneeded)
-  endif()
-  foreach(target Velmora ${velmora_programs} sample_plugin)
-    add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-      COMMAND ${CMAKE_OBJCOPY} ${strip_option} --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
-        $<TARGET_FILE:${target}>
-      WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-      VERBATIM)
-  endforeach()
-endif()
-
 # CPack: archives named Velmora-<version>-<platform>, and on Linux a Debian package.
 set(CPACK_PACKAGE_NAME Velmora)
 set(CPACK_PACKAGE_VENDOR "Velmora developers")

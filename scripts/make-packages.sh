@@ -41,10 +41,10 @@ for preset in "${presets[@]}"; do
   done < <(cd "$packed" && find . -type f | sed 's|^\./||')
   rm -rf "$out/_CPack_Packages"
   case $preset in
-    *win*) archive=$out/$name-debug.zip; format=(--format=zip) ;;
-    *) archive=$out/$name-debug.tar.gz; format=(-z) ;;
+    *win*) archive=$out/$name-debug.zip; pack=(cf "$archive" --format=zip) ;;
+    *) archive=$out/$name-debug.tar.gz; pack=(czf "$archive") ;;
   esac
   rm -f "$archive"
-  (cd "$debug" && cmake -E tar c "$archive" "${format[@]}" "$name-debug")
+  (cd "$debug" && cmake -E tar "${pack[@]}" "$name-debug")
 done
 ls -l "$out"

@@ -81,6 +81,8 @@ if(STEP STREQUAL "listing")
   set(unexpected ${found})
   list(REMOVE_ITEM unexpected ${expected})
   if(missing OR unexpected)
+    list(APPEND missing "(end)")
+    list(APPEND unexpected "(end)")
     string(REPLACE ";" "\n  " missing "${missing}")
     string(REPLACE ";" "\n  " unexpected "${unexpected}")
     message(FATAL_ERROR "${ARCHIVE} differs from ${CONTENTS} (${KIND}):\n"
