@@ -1,6 +1,6 @@
 # Set-up, demo and tests over the CMake presets. Both entry points install the Debian
 # packages they need first (quickly when they are already there).
-.PHONY: demo demo-win32 test test-linux test-win32 test-win64 package clean
+.PHONY: demo demo-win32 test test-linux test-win32 test-win64 package test-packages clean
 
 # The demo host drives the sample plug-in through the library: natively, or the 32-bit DLL
 # under Wine. Its target brings the library and the plug-in with it.
@@ -35,7 +35,6 @@ package:
 	scripts/setup-deps.sh all
 	scripts/make-packages.sh
 
-.PHONY: test-packages
 test-packages:
 	scripts/setup-deps.sh all
 	scripts/run-tests.sh packages

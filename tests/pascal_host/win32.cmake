@@ -21,8 +21,8 @@ file(READ ${pascal_unit} unit_text)
 function(pascal_win32_host name unit_directory)
   set(units ${CMAKE_CURRENT_BINARY_DIR}/${name})
   # Beside Velmora.dll, where Windows finds it.
-  set(program $<TARGET_FILE_DIR:Velmora>/${name}.exe)
-  add_custom_command(OUTPUT ${units}/PascalHost.o
+  set(program ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name}.exe)
+  add_custom_command(OUTPUT ${program}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${units}
     # -Sew: warnings fail the build.
     COMMAND ${fpc_prefix}/bin/ppcross386 -n -Twin32 -Pi386 -Sew -vwn -Fu${fpc_prefix}/rtl
@@ -30,7 +30,7 @@ function(pascal_win32_host name unit_directory)
     DEPENDS ${pascal_program} ${unit_directory}/Velmora.pas ${fpc_prefix}/done
     COMMENT "Building ${name}.exe with Free Pascal for i386-win32"
     VERBATIM)
-  add_custom_target(${name} ALL DEPENDS ${units}/PascalHost.o)
+  add_custom_target(${name} ALL DEPENDS ${program})
   add_dependencies(${name} fpc_win32 Velmora ${c_plugins} sample_plugin)
   add_test(NAME ${name} COMMAND ${host_runner} ${program} ${C_PLUGINS} $<TARGET_FILE_DIR:sample_plugin>)
   set_tests_properties(${name} PROPERTIES TIMEOUT 120
