@@ -26,18 +26,19 @@ for preset in "${presets[@]}"; do
     exit 1
   fi
 
-  # The debug archive holds each .debug file where its binary sits in the archive, read
-  # from CPack's staging folder of the archive.
+  # The debug archive holds each .debug file where its binary sits in the archive, under
+  # the same top folder: unpacked where the package was, each lands beside its binary.
+  # What the archive holds is read from CPack's staging folder.
   name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
   packed=$(find "$out/_CPack_Packages" -mindepth 3 -maxdepth 3 -type d -name "$name" \( -path '*/TGZ/*' -o -path '*/ZIP/*' \))
   debug=$build/debug-staging
   rm -rf "$debug"
-  mkdir -p "$debug/$name-debug"
+  mkdir -p "$debug/$name"
   while IFS= read -r file; do
     symbols=$(find "$build/bin" -name "$(basename "$file").debug" | head -n 1)
     [ -n "$symbols" ] || continue
-    mkdir -p "$debug/$name-debug/$(dirname "$file")"
-    cp "$symbols" "$debug/$name-debug/$file.debug"
+    mkdir -p "$debug/$name/$(dirname "$file")"
+    cp "$symbols" "$debug/$name/$file.debug"
   done < <(cd "$packed" && find . -type f | sed 's|^\./||')
   rm -rf "$out/_CPack_Packages"
   case $preset in
@@ -45,6 +46,6 @@ for preset in "${presets[@]}"; do
     *) archive=$out/$name-debug.tar.gz; pack=(czf "$archive") ;;
   esac
   rm -f "$archive"
-  (cd "$debug" && cmake -E tar "${pack[@]}" "$name-debug")
+  (cd "$debug" && cmake -E tar "${pack[@]}" "$name")
 done
 ls -l "$out"
