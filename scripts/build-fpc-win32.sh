@@ -25,7 +25,8 @@ done
 
 work=$prefix/src
 log=$prefix/build.log
-rm -rf "$prefix"
+# Only what this script makes goes: PREFIX may hold other things.
+rm -rf "$work" "$log" "$prefix/bin" "$prefix/lib" "$prefix/rtl"
 mkdir -p "$work"
 cp -r "$source/compiler" "$source/rtl" "$work/"
 mkdir -p "$work/compiler/msg"

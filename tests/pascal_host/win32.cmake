@@ -8,7 +8,6 @@
 set(fpc_prefix ${PROJECT_SOURCE_DIR}/build/fpc-win32)
 add_custom_command(OUTPUT ${fpc_prefix}/done
   COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-fpc-win32.sh ${fpc_prefix}
-  DEPENDS ${PROJECT_SOURCE_DIR}/scripts/build-fpc-win32.sh
   COMMENT "Building the Free Pascal cross-compiler for i386-win32 (once)"
   VERBATIM)
 add_custom_target(fpc_win32 DEPENDS ${fpc_prefix}/done)
