@@ -31,6 +31,10 @@ type
     TypeIds: array[0..7] of TVelmoraInt;
     Names: array[0..7] of AnsiString;
     User: TVelmoraWord;
+    { The callback's stack pointer on each call: one caller calling it in a loop must
+      find its stack where it was each time, which holds only when both sides agree
+      that the callback removes its arguments (stdcall). }
+    CallStack: array[0..7] of PtrUInt;
   end;
   PTypeList = ^TTypeList;
 
@@ -127,6 +131,7 @@ begin
     Expect('type list fits', 0, 1);
     Exit;
   end;
+  List^.CallStack[List^.Count] := StackPointer;
   List^.TypeIds[List^.Count] := TypeId;
   List^.Names[List^.Count] := AnsiString(Name);
   Inc(List^.Count);
@@ -321,7 +326,7 @@ var
   Types: TTypeList;
   Choice: TChoice;
   Login: TVelmoraLoginRecord;
-  Index0, Index1, Index7: Integer;
+  Index0, Index1, Index7, I: Integer;
   Frame: PtrUInt;
 begin
   Frame := StackPointer;
@@ -348,6 +353,9 @@ begin
   Balanced('GetServerTypeInfo', Frame, StackPointer);
   Expect('types listed', Types.Count, 3);
   Expect('callback user value', Types.User, TVelmoraWord(@Types));
+  for I := 1 to Types.Count - 1 do
+    Expect('stack pointer of a later callback call against the first (bytes)',
+      Int64(Types.CallStack[I]) - Int64(Types.CallStack[0]), 0);
   Index0 := IndexOfType(Types, 0);
   Index1 := IndexOfType(Types, 1);
   Index7 := IndexOfType(Types, 7);
