@@ -1,6 +1,8 @@
 # What a host gets from the library's build and install: the version resource and import
-# library of the Windows DLL, the installed files and the CMake package Velmora::Velmora.
-# Included from src/CMakeLists.txt, where the target Velmora is made.
+# libraries (mingw and MSVC formats) of the Windows DLL, the soname of the Linux library,
+# the installed files and the CMake package Velmora::Velmora. Included from
+# src/CMakeLists.txt, where the target Velmora is made; what else a release ships is in
+# cmake/VelmoraRelease.cmake.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
