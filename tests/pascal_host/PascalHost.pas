@@ -14,9 +14,11 @@
   On 32-bit Windows, as a Delphi host relies on, every export call must leave the stack
   pointer where it was: a unit that declared an argument otherwise than the DLL takes it
   (a 24-byte block of GetCapFileList as const or var, pushed as a 4-byte address; a
-  missing stdcall) moves it, and so does a library that called the host's callbacks with
-  another convention. Each procedure records its stack pointer on entry and compares it
-  after every statement that calls the library. }
+  missing stdcall) moves it. Each procedure records its stack pointer on entry and
+  compares it after every statement that calls the library. A callback called with
+  another convention than it was declared with leaves the export balanced (the library
+  restores its frame), but the type callback, called once per type, then finds the stack
+  at another place on each call. }
 program PascalHost;
 
 {$MODE DELPHI}
