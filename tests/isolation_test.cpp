@@ -29,7 +29,7 @@ const std::string kExtension = platform::kPluginExtension;
 // What a scan through the helper should make of a file of the hostile folder.
 struct Expected {
     CandidateOutcome outcome;
-    std::string words;  // Condemned: the cause; Fault: the call
+    std::string words;  // Condemned: the cause; Fault: the call; empty: whatever the system says
 };
 
 std::string Step(const std::string& at) {
@@ -52,11 +52,12 @@ std::map<std::string, Expected> HostileExpectations() {
         // The guard contains abort() like a fault: the host passes over such a file as it
         // would without the helper; only a loader left half-way is no place to go on in.
         expected[file("ABORT")] = loading ? faultWhileLoading : Expected{CandidateOutcome::Fault, Call(at)};
-#if defined(_WIN32)
-        // Windows raises a stack overflow as an exception the guard contains.
-        expected[file("OVERFLOW")] = loading ? faultWhileLoading : Expected{CandidateOutcome::Fault, Call(at)};
-#else
         expected[file("OVERFLOW")] = {CandidateOutcome::Condemned, "stack overflow" + Step(at)};
+#if defined(_WIN32)
+        // The system's loader contains what DllMain raises and refuses the file.
+        if (loading) expected[file("ABORT")] = {CandidateOutcome::NotLoadable, ""};
+        // Wine ends the process at once when DllMain overflows its stack.
+        if (loading) expected[file("OVERFLOW")] = {CandidateOutcome::Condemned, ""};
 #endif
     }
     return expected;
@@ -104,8 +105,10 @@ void ExpectHostileVerdicts(const std::map<std::string, CandidateReport>& reports
         ASSERT_EQ(reports.count(file), 1u);
         const CandidateReport& report = reports.at(file);
         EXPECT_EQ(report.outcome, expected.outcome);
-        EXPECT_EQ(report.outcome == CandidateOutcome::Condemned ? report.cause : std::string(report.faultedCall),
-                  expected.words);
+        if (!expected.words.empty()) {
+            EXPECT_EQ(report.outcome == CandidateOutcome::Condemned ? report.cause : std::string(report.faultedCall),
+                      expected.words);
+        }
         EXPECT_EQ(report.record, nullptr);
         if (report.outcome == CandidateOutcome::Condemned) {
             EXPECT_EQ(report.fromCache, fromCache);
@@ -122,8 +125,13 @@ void ExpectHostileVerdicts(const std::map<std::string, CandidateReport>& reports
 TEST_F(Isolation, HostilePluginsAreCondemnedWithTheirCauseAndTheGoodOnesFoundAsWithoutTheHelper) {
     const std::string hostile = PluginDirectory("hostile");
     ExpectHostileVerdicts(Scan(hostile), false);
-    // In this process only the good ones ran, each with the usual calls in the usual order.
-    for (const std::string& line : Journal()) EXPECT_EQ(line.find("Hostile_"), std::string::npos) << line;
+    // No condemned file ran in this process; the good ones did, with the usual calls in the
+    // usual order.
+    for (const auto& [file, expected] : HostileExpectations()) {
+        if (expected.outcome != CandidateOutcome::Condemned) continue;
+        const std::string tag = file.substr(5, file.size() - 5 - kExtension.size());
+        EXPECT_EQ(Journal(tag), std::vector<std::string>{}) << file;
+    }
     for (const auto& [tag, setPath] : std::map<std::string, std::string>{
              {"HostileGoodA", "SetPath(\"text\")"}, {"HostileGoodZ", "SetPath(\"text\")"}, {"HostileFlood", "SetPath(text)"}})
         EXPECT_EQ(Journal(tag), (std::vector<std::string>{"GetServerTypeID()", "GetServerTypeID()", setPath, "GetServerTypeID()"}))
@@ -134,14 +142,16 @@ TEST_F(Isolation, HostilePluginsAreCondemnedWithTheirCauseAndTheGoodOnesFoundAsW
     ExpectHostileVerdicts(Scan(hostile), true);
 }
 
+void VELMORA_CALL CollectTypeId(VelmoraInt typeId, const char*, VelmoraWord user) {
+    reinterpret_cast<std::vector<VelmoraInt>*>(user)->push_back(typeId);
+}
+
 TEST_F(Isolation, ThroughTheExportsTheHostSurvivesAndGetsTheGoodTypes) {
     test::LoadedVelmora velmora;
     const VelmoraInitParams params = test::MakeParams("text", PluginDirectory("hostile"));
     EXPECT_EQ(velmora.InitSvManage(&params, 0), 1);
     std::vector<VelmoraInt> types;
-    velmora.GetServerTypeInfo(
-        [](VelmoraInt typeId, const char*, VelmoraWord user) { reinterpret_cast<std::vector<VelmoraInt>*>(user)->push_back(typeId); },
-        reinterpret_cast<VelmoraWord>(&types));
+    velmora.GetServerTypeInfo(CollectTypeId, reinterpret_cast<VelmoraWord>(&types));
     std::sort(types.begin(), types.end());
     EXPECT_EQ(types, (std::vector<VelmoraInt>{90, 91, 92}));
     velmora.DeInitSvManage();
@@ -161,15 +171,18 @@ private:
     fs::path folder_;
 };
 
+// A condemned file first, since Windows keeps a loaded library from being replaced.
 TEST_F(Isolation, AChangedFileIsExaminedAgain) {
     const Scratch scratch(cacheRoot_);
-    scratch.Place("QXDVRHostileGoodA", "QXDVRChanging");
-    EXPECT_EQ(Scan(scratch.folder()).at("QXDVRChanging" + kExtension).outcome, CandidateOutcome::Accepted);
     scratch.Place("QXDVRHostile_EXIT_SET_PATH", "QXDVRChanging");
-    const CandidateReport report = Scan(scratch.folder()).at("QXDVRChanging" + kExtension);
-    EXPECT_EQ(report.outcome, CandidateOutcome::Condemned);
-    EXPECT_FALSE(report.fromCache);
-    EXPECT_EQ(report.cause, "exited with status 3 in SetPath");
+    const CandidateReport condemned = Scan(scratch.folder()).at("QXDVRChanging" + kExtension);
+    EXPECT_EQ(condemned.outcome, CandidateOutcome::Condemned);
+    EXPECT_EQ(condemned.cause, "exited with status 3 in SetPath");
+    EXPECT_TRUE(Scan(scratch.folder()).at("QXDVRChanging" + kExtension).fromCache);
+    scratch.Place("QXDVRHostileGoodA", "QXDVRChanging");
+    const CandidateReport accepted = Scan(scratch.folder()).at("QXDVRChanging" + kExtension);
+    EXPECT_EQ(accepted.outcome, CandidateOutcome::Accepted);
+    EXPECT_FALSE(accepted.fromCache);
 }
 
 // Whatever became of the cache file, the verdicts are right and the file is whole again.

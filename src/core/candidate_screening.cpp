@@ -85,7 +85,7 @@ public:
             }
             if (read == platform::ChildProcess::ReadResult::Ended) {
                 const platform::ProcessEnding ending = child_->Ending(!current_.empty());
-                if (current_.empty()) return End::Failed;
+                if (current_.empty()) return faulted_ ? End::Condemned : End::Failed;
                 const bool toldUs = !lastWords_.empty() && ending.kind != platform::ProcessEnding::Kind::StackOverflow;
                 return Condemn(names, next, (toldUs ? lastWords_ : ending.words) + During(step_));
             }
@@ -119,9 +119,9 @@ private:
                     return true;
                 case 'V':
                 case 'F':
-                    if (current_.empty() || line.size() != 1) return false;
-                    verdicts_[current_] = tag == 'V' ? ScreeningVerdict{}
-                                                     : ScreeningVerdict{true, "a fault" + During(kLoadingStep), false};
+                    if (current_.empty() || (tag == 'V') != (line.size() == 1) || faulted_) return false;
+                    verdicts_[current_] = tag == 'V' ? ScreeningVerdict{} : ScreeningVerdict{true, rest + During(step_), false};
+                    faulted_ = tag == 'F';
                     current_.clear();
                     ++next;
                     deadline = Clock::now() + std::chrono::milliseconds(settings_.timeoutMs);
@@ -155,6 +155,7 @@ private:
     std::unique_ptr<platform::ChildProcess> child_;
     bool started_ = false;
     bool finished_ = false;
+    bool faulted_ = false;  // it condemned a file whose fault it contained, and is ending
     std::string current_;
     std::string step_;
     std::string lastWords_;

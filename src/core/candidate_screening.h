@@ -11,9 +11,11 @@
 //   B <name>       it begins a file
 //   S <step>       the step it starts (see ExamineCandidate)
 //   V              the file is examined (whatever its outcome, the helper survived it)
-//   F              the file faulted while being loaded: the fault was contained, but a
-//                  loader left in the middle of its work is no state to load anything in
-//                  again, so the file is condemned as well
+//   F <words>      the file faulted in a way the guard contained but the host should not
+//                  meet again: while being loaded (a loader left in the middle of its work
+//                  is no state to load anything in again), or by overflowing its stack (the
+//                  stack's guard page is then spent). The file is condemned as well, and the
+//                  helper ends, to be started afresh for the files after it
 //   D <words>      last words: how plug-in code is ending the process ("aborted")
 //   E              every file is examined
 // Texts travel as "x" followed by their bytes in hexadecimal, so any byte may appear.

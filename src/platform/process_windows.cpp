@@ -91,6 +91,20 @@ private:
     UniqueHandle event_;
 };
 
+thread_local DWORD lastExceptionCode = 0;
+
+// Sees every exception first and lets it go on: the guard contains it, and the code tells
+// what it was.
+LONG WINAPI NoteTheExceptionCode(EXCEPTION_POINTERS* pointers) {
+    lastExceptionCode = pointers->ExceptionRecord->ExceptionCode;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+LONG WINAPI EndWithTheExceptionCode(EXCEPTION_POINTERS* pointers) {
+    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // The child's end of the channel, and a way to tell the parent how plug-in code ended the
 // process before it does.
 class WindowsChannel final : public ReportChannel {
@@ -111,11 +125,10 @@ public:
         });
         // An exception nobody handles ends the process at once with its code, rather than
         // starting a debugger or showing a dialog.
-        SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* pointers) -> LONG {
-            TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
-            return EXCEPTION_EXECUTE_HANDLER;
-        });
+        SetUnhandledExceptionFilter(EndWithTheExceptionCode);
+        AddVectoredExceptionHandler(1, NoteTheExceptionCode);
     }
+    bool LastFaultWasStackOverflow() const override { return lastExceptionCode == EXCEPTION_STACK_OVERFLOW; }
     [[noreturn]] void EndNow(int status) override {
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
         ExitProcess(static_cast<UINT>(status));

@@ -28,9 +28,17 @@ int main(int argc, char** argv) {
         const CandidateReport report =
             ExamineCandidate(directory + platform::kPathSeparator + name, name, pluginPath,
                              [&](const char* step) { channel->Write(std::string("S ") + step + "\n"); });
-        const bool faultedLoading = report.outcome == CandidateOutcome::Fault &&
-                                    std::string(report.faultedCall) == kLoadingStep;
-        if (!channel->Write(faultedLoading ? "F\n" : "V\n")) channel->EndNow(1);
+        // A fault the guard contained is the host's to meet again, as without the helper,
+        // unless the host should never meet it: see the F line of candidate_screening.h.
+        if (report.outcome == CandidateOutcome::Fault) {
+            const char* words = channel->LastFaultWasStackOverflow() ? "stack overflow"
+                                : std::string(report.faultedCall) == kLoadingStep ? "a fault" : nullptr;
+            if (words) {
+                channel->Write(std::string("F ") + words + "\n");
+                channel->EndNow(0);
+            }
+        }
+        if (!channel->Write("V\n")) channel->EndNow(1);
     }
     channel->Write("E\n");
     // The plug-ins' own clean-up at exit is no part of their examination.
