@@ -19,7 +19,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <sys/wait.h>
+#include <sys/stat.h>
 #endif
 
 namespace velmora {
@@ -461,6 +461,41 @@ TEST(LastLoadError, IsTheSystemsTextForTheLastFailedLoadOnThisThread) {
     EXPECT_EQ(platform::OpenModule(""), nullptr);
     EXPECT_EQ(platform::LastLoadError(), "empty file name");
 #endif
+}
+
+// A folder named outside ASCII (a Chinese installation folder under a Chinese-locale
+// Windows is named in code page 936) is printed in the console's UTF-8, not as raw bytes.
+TEST(ProbeProgram, PrintsANonAsciiFolderNameInUtf8) {
+#if defined(_WIN32)
+    // The system's byte-oriented calls speak the ANSI code page: take a name it can hold.
+    std::string name, utf8;
+    for (const wchar_t* wide : {L"\u76d1\u63a7-\u63d2\u4ef6", L"cam\u00e9ra-pi\u00e8ces"}) {
+        char bytes[64];
+        BOOL lossy = FALSE;
+        const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, sizeof bytes, nullptr, &lossy);
+        if (length <= 1 || lossy) continue;
+        name.assign(bytes, length - 1);
+        char encoded[64];
+        utf8.assign(encoded, WideCharToMultiByte(CP_UTF8, 0, wide, -1, encoded, sizeof encoded, nullptr, nullptr) - 1);
+        break;
+    }
+    ASSERT_FALSE(name.empty()) << "the ANSI code page holds neither name";
+    ASSERT_NE(name, utf8) << "the test needs a name whose bytes differ from its UTF-8";
+#else
+    const std::string name = "\xE7\x9B\x91\xE6\x8E\xA7-caméra", utf8 = name;
+#endif
+    const std::string folder = ExecutableDirectory() + name;
+#if defined(_WIN32)
+    CreateDirectoryA(folder.c_str(), nullptr);
+#else
+    mkdir(folder.c_str(), 0755);
+#endif
+    ASSERT_TRUE(platform::IsDirectory(folder));
+    const test::ToolRun run = RunProbe({"--in-process", folder});
+    EXPECT_NE(run.output.find(utf8 + " (candidates:"), std::string::npos) << run.output;
+    if (name != utf8) {
+        EXPECT_EQ(run.output.find(name), std::string::npos);
+    }
 }
 
 }  // namespace
