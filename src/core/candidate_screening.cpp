@@ -84,7 +84,8 @@ public:
                 return Condemn(names, next, "no answer within " + Seconds(settings_.timeoutMs) + During(step_));
             }
             if (read == platform::ChildProcess::ReadResult::Ended) {
-                const platform::ProcessEnding ending = child_->Ending(!current_.empty());
+                // Linux lets faults take their course while a library is being loaded.
+                const platform::ProcessEnding ending = child_->Ending(!current_.empty() && step_ != kLoadingStep);
                 if (current_.empty()) return faulted_ ? End::Condemned : End::Failed;
                 const bool toldUs = !lastWords_.empty() && ending.kind != platform::ProcessEnding::Kind::StackOverflow;
                 return Condemn(names, next, (toldUs ? lastWords_ : ending.words) + During(step_));
