@@ -56,8 +56,12 @@ std::map<std::string, Expected> HostileExpectations() {
 #if defined(_WIN32)
         // The system's loader contains what DllMain raises and refuses the file.
         if (loading) expected[file("ABORT")] = {CandidateOutcome::NotLoadable, ""};
-        // Wine ends the process at once when DllMain overflows its stack.
+        // Wine ends the process at once, with status 0, when DllMain overflows its stack,
+        // and on x86_64 whenever anything does.
         if (loading) expected[file("OVERFLOW")] = {CandidateOutcome::Condemned, ""};
+#if defined(_WIN64)
+        expected[file("OVERFLOW")] = {CandidateOutcome::Condemned, "exited with status 0" + Step(at)};
+#endif
 #endif
     }
     return expected;
