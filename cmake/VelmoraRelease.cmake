@@ -16,6 +16,13 @@ if(WIN32)
   list(APPEND velmora_programs velmora-demo)
 endif()
 install(TARGETS ${velmora_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The helper process that examines candidate plug-ins, where the library looks for it:
+# beside Velmora.dll, or in a velmora/ folder beside libVelmora.so (a private program).
+if(WIN32)
+  install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/velmora)
+endif()
 
 # The sample plug-in, as source for plug-in authors everywhere and built where the demo runs.
 # A built one is not installed on Linux: in the system plug-in folder every host would

@@ -19,7 +19,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <sys/wait.h>
+#include <sys/stat.h>
 #endif
 
 namespace velmora {
@@ -150,60 +150,8 @@ private:
 
 // ---- Running the probe.
 
-struct ProbeRun {
-    int status = -1;
-    std::string output;  // standard output only
-};
-
-ProbeRun RunProbe(const std::vector<std::string>& arguments) {
-    const std::string program = ExecutableDirectory() + VELMORA_PROBE_FILE;
-    ProbeRun run;
-#if defined(_WIN32)
-    std::string command = "\"" + program + "\"";
-    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (started) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        run.status = static_cast<int>(code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(readEnd);
-    if (!started) throw std::runtime_error("cannot start " + program);
-#else
-    const auto quoted = [](const std::string& text) {
-        std::string out = "'";
-        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return out + "'";
-    };
-    std::string command = quoted(program);
-    for (const std::string& argument : arguments) command += " " + quoted(argument);
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot start " + program);
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    return run;
+test::ToolRun RunProbe(const std::vector<std::string>& arguments) {
+    return test::RunTool(VELMORA_PROBE_FILE, arguments);
 }
 
 // ---- What each fixture should be explained as.
@@ -323,7 +271,7 @@ class Probe : public testing::TestWithParam<std::string> {};
 TEST_P(Probe, ExplainsEveryEntryOfTheFixtureFolderAsTheFixtureBehaves) {
     const std::string folder = GetParam();
     const std::string directory = PluginDirectory(folder);
-    const ProbeRun run = RunProbe({"--json", directory});
+    const test::ToolRun run = RunProbe({"--json", directory});
     const Json report = JsonReader::Read(run.output);
     const std::map<std::string, Expected> expected = ExpectedIn(folder);
     ASSERT_FALSE(expected.empty());
@@ -386,7 +334,7 @@ TEST_P(Probe, CandidatesComeInTheScanOrderAndAcceptedOnesAreTheTable) {
 INSTANTIATE_TEST_SUITE_P(FixtureFolders, Probe, testing::ValuesIn(kFolders));
 
 TEST(ProbeProgram, PrintsOneReadableLinePerEntry) {
-    const ProbeRun run = RunProbe({PluginDirectory("mixed")});
+    const test::ToolRun run = RunProbe({PluginDirectory("mixed")});
     EXPECT_EQ(run.status, 0);
     const auto lineOf = [&](const std::string& name) {
         const auto at = run.output.find("  " + name + " ");
@@ -401,14 +349,14 @@ TEST(ProbeProgram, PrintsOneReadableLinePerEntry) {
     EXPECT_NE(lineOf("QXDVRUpperExtension" + Upper(kExtension)).find("passed over: extension"), std::string::npos);
     EXPECT_NE(run.output.find("4 plug-in(s) accepted, 6 passed over"), std::string::npos) << run.output;
 
-    const ProbeRun faulty = RunProbe({PluginDirectory("faulty")});
+    const test::ToolRun faulty = RunProbe({PluginDirectory("faulty")});
     EXPECT_NE(faulty.output.find("QXDVRFaultSetPath_THROW" + kExtension), std::string::npos);
     EXPECT_NE(faulty.output.find("passed over: a fault in SetPath"), std::string::npos) << faulty.output;
 }
 
 TEST(ProbeProgram, InitialisationListsTheTypesOfTheFirstFolderThatYieldsAPlugin) {
     const std::string directory = PluginDirectory("types");
-    const ProbeRun run = RunProbe({"--init", "--json", directory});
+    const test::ToolRun run = RunProbe({"--init", "--json", directory});
     EXPECT_EQ(run.status, 0);
     const Json report = JsonReader::Read(run.output);
     EXPECT_EQ(report["initResult"].number, 1);
@@ -426,7 +374,7 @@ TEST(ProbeProgram, InitialisationListsTheTypesOfTheFirstFolderThatYieldsAPlugin)
     for (const auto& record : ScanPluginDirectory(directory, "")) table.push_back(record->typeId);
     EXPECT_EQ(listed, table);
 
-    const ProbeRun human = RunProbe({"--init", directory});
+    const test::ToolRun human = RunProbe({"--init", directory});
     EXPECT_NE(human.output.find(u8"type ID 0: \u6d77\u5eb7\u5d4c\u5165\u5f0f"), std::string::npos) << human.output;
 }
 
@@ -435,7 +383,7 @@ TEST(ProbeProgram, ExitStatusSaysWhetherAPluginWasFound) {
     EXPECT_EQ(RunProbe({PluginDirectory("noplugin")}).status, 1);
     EXPECT_EQ(RunProbe({PluginDirectory("no-such-folder")}).status, 1);
     // Nothing in the fallback folders either.
-    const ProbeRun init = RunProbe({"--init", "--json", PluginDirectory("noplugin")});
+    const test::ToolRun init = RunProbe({"--init", "--json", PluginDirectory("noplugin")});
     EXPECT_EQ(init.status, 1);
     EXPECT_TRUE(JsonReader::Read(init.output)["types"].items.empty());
     EXPECT_EQ(RunProbe({}).status, 2);
@@ -513,6 +461,41 @@ TEST(LastLoadError, IsTheSystemsTextForTheLastFailedLoadOnThisThread) {
     EXPECT_EQ(platform::OpenModule(""), nullptr);
     EXPECT_EQ(platform::LastLoadError(), "empty file name");
 #endif
+}
+
+// A folder named outside ASCII (a Chinese installation folder under a Chinese-locale
+// Windows is named in code page 936) is printed in the console's UTF-8, not as raw bytes.
+TEST(ProbeProgram, PrintsANonAsciiFolderNameInUtf8) {
+#if defined(_WIN32)
+    // The system's byte-oriented calls speak the ANSI code page: take a name it can hold.
+    std::string name, utf8;
+    for (const wchar_t* wide : {L"\u76d1\u63a7-\u63d2\u4ef6", L"cam\u00e9ra-pi\u00e8ces"}) {
+        char bytes[64];
+        BOOL lossy = FALSE;
+        const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, sizeof bytes, nullptr, &lossy);
+        if (length <= 1 || lossy) continue;
+        name.assign(bytes, length - 1);
+        char encoded[64];
+        utf8.assign(encoded, WideCharToMultiByte(CP_UTF8, 0, wide, -1, encoded, sizeof encoded, nullptr, nullptr) - 1);
+        break;
+    }
+    ASSERT_FALSE(name.empty()) << "the ANSI code page holds neither name";
+    ASSERT_NE(name, utf8) << "the test needs a name whose bytes differ from its UTF-8";
+#else
+    const std::string name = "\xE7\x9B\x91\xE6\x8E\xA7-caméra", utf8 = name;
+#endif
+    const std::string folder = ExecutableDirectory() + name;
+#if defined(_WIN32)
+    CreateDirectoryA(folder.c_str(), nullptr);
+#else
+    mkdir(folder.c_str(), 0755);
+#endif
+    ASSERT_TRUE(platform::IsDirectory(folder));
+    const test::ToolRun run = RunProbe({"--in-process", folder});
+    EXPECT_NE(run.output.find(utf8 + " (candidates:"), std::string::npos) << run.output;
+    if (name != utf8) {
+        EXPECT_EQ(run.output.find(name), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "core/server_types.h"
 
+#include "core/candidate_screening.h"
 #include "plugin/fault_isolation.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
@@ -17,40 +19,47 @@ std::string_view ExtensionOf(std::string_view name) {
     return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
 }
 
-// Examines one candidate file; the record is null unless it is a plug-in that completed
-// every call.
-CandidateReport ExamineCandidate(const std::string& path, const std::string& name,
-                                 const std::string& pluginPath) {
+}  // namespace
+
+CandidateReport ExamineCandidate(const std::string& path, const std::string& name, const std::string& pluginPath,
+                                 const StepObserver& onStep) {
     CandidateReport report;
     auto record = std::make_shared<ServerTypeRecord>();
     record->plugin = std::make_unique<TServerTypeDLL>();
     TServerTypeDLL& plugin = *record->plugin;
 
     // Named for the report only: a fault leaves it at the call that was under way.
-    const char* call = "GetServerTypeID (first call)";
+    const char* call = "";
+    const auto step = [&](const char* next) {
+        call = next;
+        if (onStep) onStep(next);
+    };
     const auto faulted = [&] {
         report.outcome = CandidateOutcome::Fault;
         report.faultedCall = call;
         return report;
     };
     bool isPlugin = false;
-    if (!RunIsolated([&] { isPlugin = plugin.Probe(path); })) return faulted();
+    step(kLoadingStep);
+    if (!RunIsolated([&] { isPlugin = plugin.Load(path); })) return faulted();
     if (!isPlugin) {
         report.loadError = platform::LastLoadError();
         report.outcome = report.loadError.empty() ? CandidateOutcome::NoGetServerTypeID
                                                   : CandidateOutcome::NotLoadable;
         return report;
     }
+    step("GetServerTypeID (first call)");
+    if (!RunIsolated([&] { plugin.AskTypeId(); })) return faulted();
     record->fileName.Assign(name);
     // The text is the plug-in's only during the call; one that needs it later copies it.
     const std::string pathText = pluginPath;
     VelmoraInt typeId = 0;
     const bool completed = RunIsolated([&] {
-        call = "GetServerTypeID (second call)";
+        step("GetServerTypeID (second call)");
         plugin.Bind(path);
-        call = "SetPath";
+        step("SetPath");
         plugin.SetPath(pathText.c_str());
-        call = "GetServerTypeID (third call)";
+        step("GetServerTypeID (third call)");
         typeId = plugin.Call<EntryPoint::GetServerTypeID>();
     });
     if (!completed) return faulted();
@@ -60,8 +69,6 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     report.record = std::move(record);
     return report;
 }
-
-}  // namespace
 
 std::string GetTypeDisplayName(VelmoraInt typeId) {
     switch (typeId) {
@@ -84,19 +91,31 @@ ServerTypeRecordPtr ServerTypeTable::Find(VelmoraInt typeId) const {
 }
 
 ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath,
-                                    const ScanObserver& observer) {
+                                    const ScanObserver& observer, const ScreeningSettings& settings) {
     std::vector<ServerTypeRecordPtr> table;
     if (!platform::IsDirectory(directory)) return {};
 
     // The directory is used as given: one that ends in a separator gets a second one.
     const std::string pattern = directory + platform::kPathSeparator + std::string(kPluginPrefix) +
                                 "*" + platform::kPluginExtension;
-    for (const std::string& name : platform::FindMatchingEntries(pattern)) {
-        if (name == "." || name == "..") continue;
+    std::vector<std::string> names = platform::FindMatchingEntries(pattern);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return name == "." || name == ".."; }),
+                names.end());
+    // The system's matching ignores case; only the exact lower-case extension counts.
+    std::vector<std::string> candidates;
+    for (const std::string& name : names)
+        if (ExtensionOf(name) == platform::kPluginExtension) candidates.push_back(name);
+    const auto verdicts = ScreenCandidates(directory, pluginPath, candidates, settings);
+
+    for (const std::string& name : names) {
         CandidateReport report;
-        // The system's matching ignores case; only the exact lower-case extension counts.
+        const auto verdict = verdicts.find(name);
         if (ExtensionOf(name) != platform::kPluginExtension) {
             report.outcome = CandidateOutcome::ExtensionNotLowerCase;
+        } else if (verdict != verdicts.end() && verdict->second.condemned) {
+            report.outcome = CandidateOutcome::Condemned;
+            report.cause = verdict->second.cause;
+            report.fromCache = verdict->second.fromCache;
         } else {
             try {
                 report = ExamineCandidate(directory + platform::kPathSeparator + name, name, pluginPath);
@@ -106,6 +125,7 @@ ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::str
                 report.outcome = CandidateOutcome::OutOfMemory;
                 report.record = nullptr;
             }
+            report.fromCache = verdict != verdicts.end() && verdict->second.fromCache;
         }
         if (observer) observer(name, report);
     }

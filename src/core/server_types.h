@@ -1,6 +1,7 @@
 // The server-type table: one record per discovered plug-in, in discovery order.
 #pragma once
 
+#include "core/candidate_screening.h"
 #include "core/flat_int_map.h"
 #include "types/records.h"
 
@@ -59,23 +60,40 @@ enum class CandidateOutcome {
     NoGetServerTypeID,
     Fault,                  // a fault in the plug-in's code, or one it let escape
     OutOfMemory,
+    Condemned,              // it ended or hung the helper process that examined it: never loaded
 };
 
 struct CandidateReport {
     CandidateOutcome outcome = CandidateOutcome::Accepted;
     ServerTypeRecordPtr record;    // Accepted: the record the table got
     std::string loadError;         // NotLoadable: the system's own words
-    const char* faultedCall = "";  // Fault: the call under way; loading belongs to the first
+    const char* faultedCall = "";  // Fault: the call under way, or the loading
+    std::string cause;             // Condemned: what it did to the helper, and in which call
+    bool fromCache = false;        // the helper's verdict on it is remembered from an earlier scan
 };
 
 // Told, on the scanning thread, about every listed entry in listing order: its name and
 // what became of it. Only for diagnostics: a scan does the same with or without one.
 using ScanObserver = std::function<void(const std::string& name, const CandidateReport& report)>;
 
+// The steps of examining a candidate, as reports name them: kLoadingStep, then the three
+// GetServerTypeID calls and SetPath in their order.
+inline constexpr const char kLoadingStep[] = "loading";
+using StepObserver = std::function<void(const char* step)>;
+
+// Examines one candidate file as discovery does (loading it twice, GetServerTypeID three
+// times, SetPath once), faults contained; the record is null unless the file is a plug-in
+// that completed every call. onStep is told of each step before it starts.
+CandidateReport ExamineCandidate(const std::string& path, const std::string& name, const std::string& pluginPath,
+                                 const StepObserver& onStep = {});
+
 // Builds a table from the plug-in files of directory, handing pluginPath to each plug-in
 // it binds. A candidate that cannot be loaded, lacks GetServerTypeID or faults while it
-// is examined is passed over; the scan goes on with the next file.
+// is examined is passed over; the scan goes on with the next file. Unless isolation is
+// turned off, a helper process examines the candidates first, and those that ended or hung
+// it are passed over without being loaded here (see core/candidate_screening.h).
 ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath,
-                                    const ScanObserver& observer = {});
+                                    const ScanObserver& observer = {},
+                                    const ScreeningSettings& settings = ScreeningSettings::FromEnvironment());
 
 }  // namespace velmora

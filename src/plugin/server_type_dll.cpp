@@ -2,14 +2,12 @@
 
 namespace velmora {
 
-bool TServerTypeDLL::Probe(const std::string& path) {
+bool TServerTypeDLL::Load(const std::string& path) {
     Unbind();
     loader_ = std::make_unique<TDllLoad>();
     loader_->LoadDll(path);
     Resolve(EntryPoint::GetServerTypeID);
-    if (!Has(EntryPoint::GetServerTypeID)) return false;
-    typeId_ = Call<EntryPoint::GetServerTypeID>();
-    return true;
+    return Has(EntryPoint::GetServerTypeID);
 }
 
 void TServerTypeDLL::Bind(const std::string& path) {

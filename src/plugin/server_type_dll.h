@@ -25,9 +25,18 @@ public:
     // Drops the loader; the library itself stays loaded.
     void Unbind() { loader_.reset(); }
 
-    // Loads the file through a fresh loader and asks it for its type ID. False when the
-    // file does not load or lacks GetServerTypeID; the type ID then keeps its old value.
-    bool Probe(const std::string& path);
+    // Loads the file through a fresh loader and finds its GetServerTypeID. False when the
+    // file does not load or lacks it.
+    bool Load(const std::string& path);
+    // Asks the loaded plug-in for its type ID and keeps the answer.
+    void AskTypeId() { typeId_ = Call<EntryPoint::GetServerTypeID>(); }
+    // Load, then AskTypeId. False when the file does not load or lacks GetServerTypeID;
+    // the type ID then keeps its old value.
+    bool Probe(const std::string& path) {
+        if (!Load(path)) return false;
+        AskTypeId();
+        return true;
+    }
 
     // Probes the file again and, if it passes, resolves the other entry points (a
     // missing one stays null).

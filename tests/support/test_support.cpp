@@ -5,11 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#endif
 
 namespace velmora::test {
 
@@ -112,6 +120,90 @@ PlacedPlugin::~PlacedPlugin() {
             return;
         }
     }
+}
+
+ToolRun RunTool(const std::string& file, const std::vector<std::string>& arguments) {
+    const std::string program = ExecutableDirectory() + file;
+    ToolRun run;
+#if defined(_WIN32)
+    std::string command = "\"" + program + "\"";
+    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        run.status = static_cast<int>(code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(readEnd);
+    if (!started) throw std::runtime_error("cannot start " + program);
+#else
+    const auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    std::string command = quoted(program);
+    for (const std::string& argument : arguments) command += " " + quoted(argument);
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot start " + program);
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return run;
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    for (auto entry = saved_.rbegin(); entry != saved_.rend(); ++entry) Put(entry->first, entry->second);
+}
+
+void ScopedEnvironment::Set(const std::string& name, const std::optional<std::string>& value) {
+    saved_.emplace_back(name, Get(name));
+    Put(name, value);
+}
+
+std::optional<std::string> ScopedEnvironment::Get(const std::string& name) {
+#if defined(_WIN32)
+    const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    if (size == 0) return std::nullopt;
+    std::string value(size, '\0');
+    value.resize(GetEnvironmentVariableA(name.c_str(), value.data(), size));
+    return value;
+#else
+    const char* value = std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
+#endif
+}
+
+void ScopedEnvironment::Put(const std::string& name, const std::optional<std::string>& value) {
+#if defined(_WIN32)
+    SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
+    // Programs the test starts read the C runtime's copy too.
+    _putenv((name + "=" + value.value_or("")).c_str());
+#else
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+    else unsetenv(name.c_str());
+#endif
 }
 
 }  // namespace velmora::test

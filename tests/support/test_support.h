@@ -6,7 +6,9 @@
 
 #include <velmora/velmora.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::test {
@@ -85,6 +87,31 @@ public:
 
 private:
     std::string path_;
+};
+
+// A program of the build (in the test executable's folder) run to its end: its exit
+// status and its standard output.
+struct ToolRun {
+    int status = -1;
+    std::string output;
+};
+ToolRun RunTool(const std::string& file, const std::vector<std::string>& arguments);
+
+// Environment variables set (or, with nullopt, removed) for the object's lifetime, as the
+// library and the programs it starts see them.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() = default;
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+    void Set(const std::string& name, const std::optional<std::string>& value);
+
+private:
+    static std::optional<std::string> Get(const std::string& name);
+    static void Put(const std::string& name, const std::optional<std::string>& value);
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace velmora::test

@@ -33,12 +33,12 @@ std::string Escaped(std::string_view bytes) {
 constexpr UINT kCodePage936 = 936;
 
 // Empty when the conversion fails.
-std::string Convert(std::string_view bytes) {
+std::string Convert(std::string_view bytes, UINT codePage = kCodePage936) {
     const int size = static_cast<int>(bytes.size());
-    const int wide = MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    const int wide = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
     if (wide <= 0) return {};
     std::wstring utf16(wide, L'\0');
-    MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, bytes.data(), size, utf16.data(), wide);
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, utf16.data(), wide);
     const int narrow = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
     if (narrow <= 0) return {};
     std::string utf8(narrow, '\0');
@@ -72,6 +72,25 @@ std::string Cp936ToUtf8(std::string_view bytes) {
     if (bytes.empty()) return {};
     std::string utf8 = Convert(bytes);
     return utf8.empty() ? Escaped(bytes) : utf8;
+}
+
+std::string SystemTextToUtf8(std::string_view bytes) {
+#if defined(_WIN32)
+    if (bytes.empty()) return {};
+    std::string utf8 = Convert(bytes, CP_ACP);
+    return utf8.empty() ? Escaped(bytes) : utf8;
+#else
+    // Names are shown as the file system holds them when they are UTF-8 already.
+    const iconv_t checker = iconv_open("UTF-8", "UTF-8");
+    if (checker == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+    std::string in(bytes), out(in.size(), '\0');
+    char* inNext = in.data();
+    char* outNext = out.data();
+    std::size_t inLeft = in.size(), outLeft = out.size();
+    const bool valid = iconv(checker, &inNext, &inLeft, &outNext, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(checker);
+    return valid && inLeft == 0 ? std::string(bytes) : Escaped(bytes);
+#endif
 }
 
 void PrepareUtf8Output() {

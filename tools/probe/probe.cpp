@@ -1,15 +1,24 @@
 // velmora-probe: explains what Velmora makes of a folder of plug-ins.
 //
-//   velmora-probe [--json] DIR          examines DIR with the library's own discovery code and
-//                                       prints one line per entry: accepted (type ID, display
-//                                       name, entry points) or passed over, and why
-//   velmora-probe --init [--json] DIR   runs the library's initialisation over DIR (and its
-//                                       fallback folders) and lists the types it then reports
+//   velmora-probe [--json] [--in-process] DIR
+//       examines DIR with the library's own discovery code and prints one line per entry as
+//       soon as it is examined: accepted (type ID, display name, entry points) or passed
+//       over, and why. Candidates go through the helper process first, as the library's do,
+//       so one that aborts, exits, hangs or overflows its stack is named with its cause and
+//       the rest are still examined; --in-process examines them in this process only.
+//   velmora-probe --init [--json] DIR
+//       runs the library's initialisation over DIR (and its fallback folders) and lists the
+//       types it then reports
+//   velmora-probe --forget [DIR]
+//       forgets the helper's remembered verdicts (of this build), then examines DIR if given
 //
 // Exit status: 0 when a plug-in was found, 1 when none was, 2 for a usage error or a library
 // that cannot be loaded.
+#include "core/build_info.h"
+#include "core/candidate_screening.h"
 #include "core/server_manager.h"
 #include "core/server_types.h"
+#include "core/verdict_cache.h"
 #include "platform/platform.h"
 #include "plugin/entry_point_table.h"
 #include "terminal_text.h"
@@ -28,6 +37,7 @@ namespace velmora {
 namespace {
 
 using tools::Cp936ToUtf8;
+using tools::SystemTextToUtf8;
 
 // ---- Output: JSON written by hand, with the strings escaped.
 
@@ -78,6 +88,8 @@ struct Finding {
     std::vector<std::string> entryPoints;
     std::string systemError;
     std::string faultedCall;
+    std::string cause;
+    bool cached = false;
 };
 
 const std::string kPattern = std::string("QXDVR*") + platform::kPluginExtension;
@@ -125,66 +137,89 @@ Finding Explain(const std::string& name, const CandidateReport& report) {
             finding.reason = "out-of-memory";
             finding.detail = "memory ran out while it was examined";
             break;
+        case CandidateOutcome::Condemned:
+            finding.reason = "condemned";
+            finding.cause = report.cause;
+            finding.detail = "condemned in the helper process (" + report.cause + "), never loaded here";
+            break;
     }
+    finding.cached = report.fromCache;
+    if (finding.cached) finding.detail += " (the helper's verdict of an earlier examination)";
     return finding;
 }
 
-// The candidates in the order the scan met them, then the entries the pattern left out.
-std::vector<Finding> Examine(const std::string& directory) {
-    std::vector<Finding> findings;
-    std::set<std::string> matched;
-    ScanPluginDirectory(directory, directory, [&](const std::string& name, const CandidateReport& report) {
-        matched.insert(name);
-        findings.push_back(Explain(name, report));
-    });
+std::string FindingJson(const Finding& f) {
+    std::string line = "{\"name\": " + Quoted(SystemTextToUtf8(f.name)) + ", \"accepted\": " + (f.accepted ? "true" : "false");
+    if (f.accepted) {
+        std::vector<std::string> names;
+        for (const std::string& entry : f.entryPoints) names.push_back(Quoted(entry));
+        line += ", \"typeId\": " + std::to_string(f.typeId) + ", \"displayName\": " + Quoted(Cp936ToUtf8(f.displayName)) +
+                ", \"displayNameCp936\": " + Quoted(Hex(f.displayName)) + ", \"entryPoints\": [" + Join(names, ", ") + "]";
+    } else {
+        line += ", \"reason\": " + Quoted(f.reason);
+        if (!f.systemError.empty()) line += ", \"systemError\": " + Quoted(f.systemError);
+        if (!f.faultedCall.empty()) line += ", \"call\": " + Quoted(f.faultedCall);
+        if (!f.cause.empty()) line += ", \"cause\": " + Quoted(f.cause);
+    }
+    return line + ", \"cached\": " + (f.cached ? "true" : "false") + ", \"detail\": " + Quoted(f.detail) + "}";
+}
+
+// Prints every entry of the directory as soon as it is known: the candidates in the order
+// the scan meets them, then the entries the pattern left out.
+int PrintExamination(const std::string& directory, bool json, const ScreeningSettings& settings) {
+    if (!platform::IsDirectory(directory)) {
+        std::fprintf(stderr, "velmora-probe: %s is not a directory\n", SystemTextToUtf8(directory).c_str());
+        return 1;
+    }
+    std::vector<std::string> entries;
+    std::size_t width = 0;
     for (const std::string& name : platform::FindMatchingEntries(directory + platform::kPathSeparator + "*")) {
-        if (name == "." || name == ".." || matched.count(name)) continue;
+        if (name == "." || name == "..") continue;
+        entries.push_back(name);
+        width = std::max(width, SystemTextToUtf8(name).size());
+    }
+    int accepted = 0, passedOver = 0;
+    const char* separator = "\n";
+    const auto print = [&](const Finding& f) {
+        (f.accepted ? accepted : passedOver)++;
+        if (json) {
+            std::printf("%s    %s", separator, FindingJson(f).c_str());
+            separator = ",\n";
+        } else {
+            std::printf("  %-*s  %s: %s\n", int(width), SystemTextToUtf8(f.name).c_str(),
+                        f.accepted ? "accepted" : "passed over", f.detail.c_str());
+        }
+        std::fflush(stdout);
+    };
+
+    const std::string how = settings.enabled ? "examined through the helper process" : "examined in this process";
+    if (json)
+        std::printf("{\n  \"directory\": %s,\n  \"pattern\": %s,\n  \"isolated\": %s,\n  \"candidates\": [",
+                    Quoted(SystemTextToUtf8(directory)).c_str(), Quoted(kPattern).c_str(),
+                    settings.enabled ? "true" : "false");
+    else
+        std::printf("%s (candidates: %s, %s)\n", SystemTextToUtf8(directory).c_str(), kPattern.c_str(), how.c_str());
+    std::fflush(stdout);
+
+    std::set<std::string> matched;
+    ScanPluginDirectory(
+        directory, directory,
+        [&](const std::string& name, const CandidateReport& report) {
+            matched.insert(name);
+            print(Explain(name, report));
+        },
+        settings);
+    for (const std::string& name : entries) {
+        if (matched.count(name)) continue;
         Finding finding{name};
         finding.reason = "name-not-matching";
         finding.detail = "name does not match " + kPattern;
-        findings.push_back(finding);
+        print(finding);
     }
-    return findings;
-}
-
-int PrintExamination(const std::string& directory, bool json) {
-    if (!platform::IsDirectory(directory)) {
-        std::fprintf(stderr, "velmora-probe: %s is not a directory\n", directory.c_str());
-        return 1;
-    }
-    const std::vector<Finding> findings = Examine(directory);
-    const auto accepted = std::count_if(findings.begin(), findings.end(), [](const Finding& f) { return f.accepted; });
-    if (json) {
-        std::printf("{\n  \"directory\": %s,\n  \"pattern\": %s,\n  \"accepted\": %d,\n  \"candidates\": [",
-                    Quoted(directory).c_str(), Quoted(kPattern).c_str(), int(accepted));
-        const char* separator = "\n";
-        for (const Finding& f : findings) {
-            std::string line = "{\"name\": " + Quoted(f.name) + ", \"accepted\": " + (f.accepted ? "true" : "false");
-            if (f.accepted) {
-                std::vector<std::string> names;
-                for (const std::string& entry : f.entryPoints) names.push_back(Quoted(entry));
-                line += ", \"typeId\": " + std::to_string(f.typeId) + ", \"displayName\": " +
-                        Quoted(Cp936ToUtf8(f.displayName)) + ", \"displayNameCp936\": " + Quoted(Hex(f.displayName)) +
-                        ", \"entryPoints\": [" + Join(names, ", ") + "]";
-            } else {
-                line += ", \"reason\": " + Quoted(f.reason);
-                if (!f.systemError.empty()) line += ", \"systemError\": " + Quoted(f.systemError);
-                if (!f.faultedCall.empty()) line += ", \"call\": " + Quoted(f.faultedCall);
-            }
-            line += ", \"detail\": " + Quoted(f.detail) + "}";
-            std::printf("%s    %s", separator, line.c_str());
-            separator = ",\n";
-        }
-        std::printf("\n  ]\n}\n");
-    } else {
-        std::printf("%s (candidates: %s)\n", directory.c_str(), kPattern.c_str());
-        std::size_t width = 0;
-        for (const Finding& f : findings) width = std::max(width, f.name.size());
-        for (const Finding& f : findings)
-            std::printf("  %-*s  %s: %s\n", int(width), f.name.c_str(), f.accepted ? "accepted" : "passed over",
-                        f.detail.c_str());
-        std::printf("%d plug-in(s) accepted, %d passed over\n", int(accepted), int(findings.size() - accepted));
-    }
+    if (json)
+        std::printf("\n  ],\n  \"accepted\": %d\n}\n", accepted);
+    else
+        std::printf("%d plug-in(s) accepted, %d passed over\n", accepted, passedOver);
     return accepted > 0 ? 0 : 1;
 }
 
@@ -238,7 +273,7 @@ int PrintInitialisation(const std::string& directory, bool json) {
 
     if (json) {
         std::vector<std::string> folders, entries;
-        for (const std::string& folder : order) folders.push_back(Quoted(folder));
+        for (const std::string& folder : order) folders.push_back(Quoted(SystemTextToUtf8(folder)));
         for (const Type& type : types)
             entries.push_back("{\"typeId\": " + std::to_string(type.typeId) + ", \"displayName\": " +
                               Quoted(Cp936ToUtf8(type.name)) + ", \"displayNameCp936\": " + Quoted(Hex(type.name)) + "}");
@@ -246,7 +281,8 @@ int PrintInitialisation(const std::string& directory, bool json) {
                     Join(folders, ", ").c_str(), int(initResult), Join(entries, ", ").c_str());
     } else {
         std::printf("Velmora_InitSvManage searched, until one folder yielded a plug-in:\n");
-        for (std::size_t i = 0; i < order.size(); ++i) std::printf("  %d. %s\n", int(i + 1), order[i].c_str());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            std::printf("  %d. %s\n", int(i + 1), SystemTextToUtf8(order[i]).c_str());
         std::printf("and answered %d. Velmora_GetServerTypeInfo lists %d type(s):\n", int(initResult), int(types.size()));
         for (const Type& type : types)
             std::printf("  type ID %d: %s\n", int(type.typeId),
@@ -255,23 +291,56 @@ int PrintInitialisation(const std::string& directory, bool json) {
     return types.empty() ? 1 : 0;
 }
 
+constexpr const char kUsage[] =
+    "usage: velmora-probe [--json] [--in-process] DIRECTORY\n"
+    "       velmora-probe --init [--json] DIRECTORY\n"
+    "       velmora-probe --forget [DIRECTORY]\n"
+    "\n"
+    "Explains what Velmora's discovery makes of DIRECTORY, one line per entry as it is examined.\n"
+    "  --json        the same for programs\n"
+    "  --in-process  examine the candidates in this process only, not through the helper first\n"
+    "  --init        run the library's initialisation over DIRECTORY and list the types it reports\n"
+    "  --forget      forget the helper's remembered verdicts first\n"
+    "  --version     the version of the probe and of the library it was built with\n"
+    "  --help        this text\n"
+    "Exit status: 0 when a plug-in was found, 1 when none was, 2 for a usage error.\n";
+
 }  // namespace
 }  // namespace velmora
 
 int main(int argc, char** argv) {
-    velmora::tools::PrepareUtf8Output();
-    bool json = false, init = false;
+    using namespace velmora;
+    tools::PrepareUtf8Output();
+    bool json = false, init = false, forget = false, unknown = false;
+    ScreeningSettings settings = ScreeningSettings::FromEnvironment();
     std::vector<std::string> directories;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        if (argument == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("velmora-probe %s (%s)\n", kLibraryVersion, kBuildName);
+            return 0;
+        }
         if (argument == "--json") json = true;
         else if (argument == "--init") init = true;
+        else if (argument == "--in-process") settings.enabled = false;
+        else if (argument == "--forget") forget = true;
+        else if (argument.compare(0, 2, "--") == 0) unknown = true;
         else directories.push_back(argument);
     }
-    if (directories.size() != 1) {
-        std::fprintf(stderr, "usage: %s [--init] [--json] DIRECTORY\n", argv[0]);
+    if (unknown || directories.size() > 1 || (directories.empty() && !forget)) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    return init ? velmora::PrintInitialisation(directories[0], json)
-                : velmora::PrintExamination(directories[0], json);
+    if (forget) {
+        const VerdictCache cache(VerdictCache::DefaultFile());
+        const bool forgotten = cache.Clear();
+        std::fprintf(json ? stderr : stdout, "%s the remembered verdicts%s%s\n", forgotten ? "forgot" : "could not forget",
+                     cache.file().empty() ? "" : ": ", SystemTextToUtf8(cache.file()).c_str());
+        if (directories.empty()) return forgotten ? 0 : 2;
+    }
+    return init ? PrintInitialisation(directories[0], json) : PrintExamination(directories[0], json, settings);
 }
