@@ -189,15 +189,18 @@ bool DecodeText(const std::string& encoded, std::string& text) {
     return true;
 }
 
-std::string DefaultHelperFile() {
-    const std::string own = platform::OwnModulePath();
-    if (own.empty()) return {};
+std::string HelperFileFor(const std::string& libraryFile) {
     // Beside the library, as in a build tree and on Windows; or in a folder of its own
     // there, as a private program of an installed Linux library.
-    const std::string beside = DirectoryPart(own) + kHelperFile;
-    const std::string inFolder = DirectoryPart(own) + "velmora" + platform::kPathSeparator + kHelperFile;
+    const std::string beside = DirectoryPart(libraryFile) + kHelperFile;
+    const std::string inFolder = DirectoryPart(libraryFile) + "velmora" + platform::kPathSeparator + kHelperFile;
     platform::FileStamp stamp;
     return platform::StampOf(beside, stamp) || !platform::StampOf(inFolder, stamp) ? beside : inFolder;
+}
+
+std::string DefaultHelperFile() {
+    const std::string own = platform::OwnModulePath();
+    return own.empty() ? std::string{} : HelperFileFor(own);
 }
 
 ScreeningSettings ScreeningSettings::FromEnvironment() {

@@ -50,8 +50,9 @@ std::map<std::string, ScreeningVerdict> ScreenCandidates(const std::string& dire
                                                          const std::vector<std::string>& names,
                                                          const ScreeningSettings& settings);
 
-// The file of the helper program: beside the library's own file, or in a velmora folder
-// there.
+// The file of the helper program for a library file: beside it, or in a velmora folder
+// there; and the one for the library's own file.
+std::string HelperFileFor(const std::string& libraryFile);
 std::string DefaultHelperFile();
 
 // The encoding of texts on the helper's command line and channel, and in the cache.

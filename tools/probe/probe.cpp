@@ -20,6 +20,7 @@
 #include "core/server_types.h"
 #include "core/verdict_cache.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "plugin/entry_point_table.h"
 #include "terminal_text.h"
 
@@ -313,6 +314,10 @@ int main(int argc, char** argv) {
     tools::PrepareUtf8Output();
     bool json = false, init = false, forget = false, unknown = false;
     ScreeningSettings settings = ScreeningSettings::FromEnvironment();
+    // Installed on Linux, the probe sits in bin/ and the helper beside the library.
+    platform::FileStamp helperStamp;
+    if (platform::EnvironmentVariable("VELMORA_SCAN_HELPER").empty() && !platform::StampOf(settings.helper, helperStamp))
+        settings.helper = HelperFileFor(DirectoryPart(platform::ExecutablePath()) + VELMORA_INSTALLED_LIBRARY);
     std::vector<std::string> directories;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
