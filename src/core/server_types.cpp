@@ -94,12 +94,16 @@ ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::str
     for (const std::string& name : platform::FindMatchingEntries(pattern)) {
         if (name == "." || name == "..") continue;
         CandidateReport report;
+        const std::string path = directory + platform::kPathSeparator + name;
         // The system's matching ignores case; only the exact lower-case extension counts.
         if (ExtensionOf(name) != platform::kPluginExtension) {
             report.outcome = CandidateOutcome::ExtensionNotLowerCase;
+        } else if (const char* kind = platform::SpecialFileKind(path)) {
+            report.outcome = CandidateOutcome::SpecialFile;
+            report.specialKind = kind;
         } else {
             try {
-                report = ExamineCandidate(directory + platform::kPathSeparator + name, name, pluginPath);
+                report = ExamineCandidate(path, name, pluginPath);
                 if (report.record) table.push_back(report.record);
             } catch (const std::bad_alloc&) {
                 // Exhausted memory abandons this candidate only.

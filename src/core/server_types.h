@@ -59,6 +59,7 @@ enum class CandidateOutcome {
     NoGetServerTypeID,
     Fault,                  // a fault in the plug-in's code, or one it let escape
     OutOfMemory,
+    SpecialFile,            // a FIFO, socket or device: never opened, as that could block
 };
 
 struct CandidateReport {
@@ -66,6 +67,7 @@ struct CandidateReport {
     ServerTypeRecordPtr record;    // Accepted: the record the table got
     std::string loadError;         // NotLoadable: the system's own words
     const char* faultedCall = "";  // Fault: the call under way; loading belongs to the first
+    const char* specialKind = "";  // SpecialFile: which kind, as platform::SpecialFileKind says
 };
 
 // Told, on the scanning thread, about every listed entry in listing order: its name and
@@ -74,7 +76,8 @@ using ScanObserver = std::function<void(const std::string& name, const Candidate
 
 // Builds a table from the plug-in files of directory, handing pluginPath to each plug-in
 // it binds. A candidate that cannot be loaded, lacks GetServerTypeID or faults while it
-// is examined is passed over; the scan goes on with the next file.
+// is examined is passed over, as is a special file without being opened; the scan goes
+// on with the next file.
 ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath,
                                     const ScanObserver& observer = {});
 

@@ -78,6 +78,7 @@ struct Finding {
     std::vector<std::string> entryPoints;
     std::string systemError;
     std::string faultedCall;
+    std::string fileKind;  // a special file's kind
 };
 
 const std::string kPattern = std::string("QXDVR*") + platform::kPluginExtension;
@@ -125,6 +126,11 @@ Finding Explain(const std::string& name, const CandidateReport& report) {
             finding.reason = "out-of-memory";
             finding.detail = "memory ran out while it was examined";
             break;
+        case CandidateOutcome::SpecialFile:
+            finding.reason = "special-file";
+            finding.fileKind = report.specialKind;
+            finding.detail = std::string("it is a ") + report.specialKind + ", not a library file; not opened";
+            break;
     }
     return finding;
 }
@@ -170,6 +176,7 @@ int PrintExamination(const std::string& directory, bool json) {
                 line += ", \"reason\": " + Quoted(f.reason);
                 if (!f.systemError.empty()) line += ", \"systemError\": " + Quoted(f.systemError);
                 if (!f.faultedCall.empty()) line += ", \"call\": " + Quoted(f.faultedCall);
+                if (!f.fileKind.empty()) line += ", \"fileKind\": " + Quoted(f.fileKind);
             }
             line += ", \"detail\": " + Quoted(f.detail) + "}";
             std::printf("%s    %s", separator, line.c_str());
