@@ -3,14 +3,21 @@
 #include "core/server_types.h"
 #include "test_support.h"
 
+#include "journal.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace velmora {
 namespace {
+
+using test::Journal;
 
 constexpr int kHostHandlerStatus = 42;
 
@@ -45,6 +52,29 @@ TEST(FaultGuard, AnAbortOutsideGuardedCallsEndsTheProcessAfterContainedOnes) {
     EXPECT_EXIT(AbortAfterContainedOnes(), kAborted, "");
     EXPECT_EXIT((std::signal(SIGABRT, HostAbortHandler), AbortAfterContainedOnes()),
                 testing::ExitedWithCode(kHostHandlerStatus), "");
+}
+
+// What a plug-in's constructors do while the system loads it: on Linux the fault takes its
+// course, as jumping out of the loader would leave it locked for every other thread; the
+// Windows loader contains it itself and fails the load.
+TEST(FaultGuard, AFaultWhileAPluginIsLoadedIsContainedOnlyByTheWindowsLoader) {
+    for (const std::string kind : {"NULL_WRITE", "ABORT"}) {
+        SCOPED_TRACE(kind);
+        const std::string folder = test::PluginDirectory("faultonload") + platform::kPathSeparator + kind;
+#if defined(_WIN32)
+        std::map<std::string, CandidateReport> reports;
+        const ServerTypeTable table = ScanPluginDirectory(folder, "", [&](const std::string& name, const CandidateReport& report) {
+            reports[name] = report;
+        });
+        ASSERT_EQ(table.size(), 1u);
+        EXPECT_EQ(table[0]->typeId, 91);
+        const CandidateReport& faulty = reports.at("QXDVRFaultOnLoad_" + kind + platform::kPluginExtension);
+        EXPECT_EQ(faulty.outcome, CandidateOutcome::NotLoadable) << faulty.loadError << faulty.faultedCall;
+        EXPECT_EQ(Journal("FaultOnLoad_" + kind), std::vector<std::string>{});
+#else
+        EXPECT_DEATH(ScanPluginDirectory(folder, ""), "");
+#endif
+    }
 }
 
 }  // namespace

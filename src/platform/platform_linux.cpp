@@ -25,6 +25,21 @@ namespace {
 // A plain array, as a thread_local with a destructor would keep this library loaded.
 thread_local char lastLoadError[512];
 
+// Where a signal on this thread jumps to; null outside a guarded call.
+thread_local sigjmp_buf* faultTarget = nullptr;
+
+// Not even a guarded call contains what the library's constructors do: jumping out of
+// dlopen would leave the loader's lock held, and the next dlopen or dlclose on any other
+// thread would wait for ever. A signal takes its course as if no guard were running, and
+// an exception ends in std::terminate here.
+ModuleHandle LoadUnguarded(const char* path) noexcept {
+    sigjmp_buf* const guard = faultTarget;
+    faultTarget = nullptr;
+    ModuleHandle module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    faultTarget = guard;
+    return module;
+}
+
 void RememberLoadError(const char* text) {
     std::snprintf(lastLoadError, sizeof lastLoadError, "%s", text);
 }
@@ -36,7 +51,7 @@ ModuleHandle OpenModule(const std::string& path) {
         RememberLoadError("empty file name");
         return nullptr;
     }
-    ModuleHandle module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ModuleHandle module = LoadUnguarded(path.c_str());
     const char* error = module ? "" : dlerror();
     RememberLoadError(error ? error : "dlopen failed");
     return module;
@@ -98,9 +113,6 @@ namespace {
 // SIGABRT and unblocks the signal itself, so jumping out of the handler leaves it ready
 // for the next caller on any thread; the jump restores the signal mask of the guarded call.
 constexpr std::array<int, 5> kGuardedSignals = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-
-// Where a signal on this thread jumps to; null outside a guarded call.
-thread_local sigjmp_buf* faultTarget = nullptr;
 
 // The handlers are process-wide, so they stay installed while any thread runs a guarded
 // call; the ones they displaced are kept for the signals of the other threads.
