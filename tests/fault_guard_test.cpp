@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -19,9 +20,17 @@ namespace {
 
 using test::Journal;
 
-constexpr int kHostHandlerStatus = 42;
+// Said by the host's own SIGABRT handler, which then ends the process. The exit status
+// is not checked: a memory checker may replace it with its own.
+constexpr char kHostHandlerSays[] = "the host's SIGABRT handler ran";
 
-void HostAbortHandler(int) { std::_Exit(kHostHandlerStatus); }
+void HostAbortHandler(int) {
+    std::fputs(kHostHandlerSays, stderr);
+    std::fflush(stderr);
+    std::_Exit(42);
+}
+
+bool AnyExit(int) { return true; }
 
 // How a process without a SIGABRT handler ends by abort().
 #if defined(_WIN32)
@@ -37,8 +46,7 @@ void AbortBesideAGuardedCall() {
 
 TEST(FaultGuard, AnAbortOnAnotherThreadGoesToTheHandlerTheHostHad) {
     EXPECT_EXIT(AbortBesideAGuardedCall(), kAborted, "");
-    EXPECT_EXIT((std::signal(SIGABRT, HostAbortHandler), AbortBesideAGuardedCall()),
-                testing::ExitedWithCode(kHostHandlerStatus), "");
+    EXPECT_EXIT((std::signal(SIGABRT, HostAbortHandler), AbortBesideAGuardedCall()), AnyExit, kHostHandlerSays);
 }
 
 // The faulty folder holds two plug-ins that call abort(), which the scan contains.
@@ -50,8 +58,7 @@ void AbortAfterContainedOnes() {
 
 TEST(FaultGuard, AnAbortOutsideGuardedCallsEndsTheProcessAfterContainedOnes) {
     EXPECT_EXIT(AbortAfterContainedOnes(), kAborted, "");
-    EXPECT_EXIT((std::signal(SIGABRT, HostAbortHandler), AbortAfterContainedOnes()),
-                testing::ExitedWithCode(kHostHandlerStatus), "");
+    EXPECT_EXIT((std::signal(SIGABRT, HostAbortHandler), AbortAfterContainedOnes()), AnyExit, kHostHandlerSays);
 }
 
 // What a plug-in's constructors do while the system loads it: on Linux the fault takes its
