@@ -15,6 +15,11 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#include <signal.h>
+#endif
+
 namespace velmora {
 namespace {
 
@@ -59,6 +64,27 @@ void AbortAfterContainedOnes() {
 TEST(FaultGuard, AnAbortOutsideGuardedCallsEndsTheProcessAfterContainedOnes) {
     EXPECT_EXIT(AbortAfterContainedOnes(), kAborted, "");
     EXPECT_EXIT((std::signal(SIGABRT, HostAbortHandler), AbortAfterContainedOnes()), AnyExit, kHostHandlerSays);
+}
+
+TEST(FaultGuard, AContainedAbortLeavesTheSignalMaskAsItWas) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows threads have no signal mask";
+#else
+    // abort() unblocks SIGABRT before raising it; the jump out of the handler must undo that.
+    sigset_t blocked, before, after;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGABRT);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
+    sigset_t expected;
+    pthread_sigmask(SIG_BLOCK, nullptr, &expected);
+    JournalClear();
+    ScanPluginDirectory(test::PluginDirectory("faulty"), "");
+    pthread_sigmask(SIG_SETMASK, &before, &after);
+    for (int signal = 1; signal < NSIG; ++signal)
+        EXPECT_EQ(sigismember(&after, signal), sigismember(&expected, signal)) << "signal " << signal;
+    EXPECT_EQ(Journal("FaultTypeId_ABORT").size(), 1u);
+#endif
 }
 
 // What a plug-in's constructors do while the system loads it: on Linux the fault takes its
