@@ -94,8 +94,7 @@ bool IsDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The loader alone judges every candidate, as it always has: named pipes and devices are
-// not among a folder's files.
+// The loader alone judges every candidate, as it always has.
 const char* SpecialFileKind(const std::string&) { return nullptr; }
 
 std::vector<std::string> FindMatchingEntries(const std::string& pattern) {
