@@ -1,6 +1,7 @@
 # velmora_add_plugin(target FILE name [EXTENSION ext] DIRECTORY dir SOURCES ... [DEFINES ...] [LIBRARIES ...])
 # Builds a plug-in library named exactly FILE plus EXTENSION (the platform's plug-in
-# extension by default) into DIRECTORY.
+# extension by default) into DIRECTORY. On Linux the plug-in's run path holds $ORIGIN, in
+# the build tree and installed, so the libraries a vendor ships beside it are found there.
 if(WIN32)
   set(VELMORA_PLUGIN_EXTENSION .dll)
 else()
@@ -17,6 +18,9 @@ function(velmora_add_plugin target)
     LIBRARY_OUTPUT_DIRECTORY ${P_DIRECTORY} CXX_VISIBILITY_PRESET hidden)
   target_compile_definitions(${target} PRIVATE ${P_DEFINES})
   target_link_libraries(${target} PRIVATE velmora_headers ${P_LIBRARIES})
+  if(NOT WIN32)
+    set_target_properties(${target} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+  endif()
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     # stdcall entry points under their bare names.
     target_link_options(${target} PRIVATE -Wl,--kill-at)

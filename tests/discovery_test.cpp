@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <thread>
 
 namespace velmora {
 namespace {
@@ -136,7 +138,7 @@ TEST_F(Discovery, FaultingCandidatesArePassedOverAndTheScanGoesOn) {
         const ServerTypeTable table = ScanPluginDirectory(PluginDirectory("faulty"), "");
         EXPECT_EQ(Summarise(table), InListingOrder("faulty", {{20, "QXDVRGoodA" + kExtension, ""},
                                                               {21, "QXDVRGoodZ" + kExtension, ""}}));
-        for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW"}) {
+        for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW", "ABORT"}) {
             EXPECT_EQ(Journal(std::string("FaultTypeId_") + kind),
                       std::vector<std::string>{"GetServerTypeID()"})
                 << kind;
@@ -145,6 +147,56 @@ TEST_F(Discovery, FaultingCandidatesArePassedOverAndTheScanGoesOn) {
                 << kind;
         }
     }
+}
+
+// A contained abort() leaves abort() and the guard as they were: the next ones are
+// contained too, on this thread, on another one, and on two threads scanning at once.
+TEST_F(Discovery, AbortsAreContainedAgainOnThisAndOtherThreads) {
+    const auto scan = [] { return Summarise(ScanPluginDirectory(PluginDirectory("faulty"), "")); };
+    const auto expected = InListingOrder("faulty", {{20, "QXDVRGoodA" + kExtension, ""},
+                                                    {21, "QXDVRGoodZ" + kExtension, ""}});
+    EXPECT_EQ(scan(), expected);
+    EXPECT_EQ(scan(), expected);
+    std::vector<Summary> first, second;
+    std::thread([&] { first = scan(); }).join();
+    EXPECT_EQ(first, expected);
+    std::thread one([&] { first = scan(); }), other([&] { second = scan(); });
+    one.join();
+    other.join();
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(second, expected);
+    EXPECT_EQ(scan(), expected);
+    // Each scan reached the aborting calls.
+    EXPECT_EQ(Journal("FaultTypeId_ABORT").size(), 6u);
+    EXPECT_EQ(Journal("FaultSetPath_ABORT").size(), 18u);
+}
+
+TEST_F(Discovery, SpecialFilesArePassedOverWithoutBeingOpened) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no FIFOs, and its builds leave every candidate to the loader";
+#else
+    const test::SpecialFilesFolder folder;
+    std::map<std::string, CandidateReport> reports;
+    const ServerTypeTable table = ScanPluginDirectory(folder.path(), "", [&](const std::string& name, const CandidateReport& report) {
+        reports[name] = report;
+    });
+    EXPECT_EQ(Summarise(table), (std::vector<Summary>{{3, "QXDVRType3" + kExtension, ""}}));
+    const std::map<std::string, std::string> kinds = {
+        {"QXDVRFifo" + kExtension, "FIFO"}, {"QXDVRSocket" + kExtension, "socket"}, {"QXDVRNull" + kExtension, "character device"}};
+    for (const auto& [name, kind] : kinds) {
+        ASSERT_EQ(reports.count(name), 1u) << name;
+        EXPECT_EQ(reports[name].outcome, CandidateOutcome::SpecialFile) << name;
+        EXPECT_STREQ(reports[name].specialKind, kind.c_str()) << name;
+    }
+    EXPECT_TRUE(folder.FifoUnread());
+#endif
+}
+
+// The plug-in's type ID comes from its vendor's library, which only its own folder holds.
+TEST_F(Discovery, APluginsOwnLibraryIsFoundBesideIt) {
+    const ServerTypeTable table = ScanPluginDirectory(PluginDirectory("vendor"), "");
+    EXPECT_EQ(Summarise(table), (std::vector<Summary>{{80, "QXDVRVendorPlugin" + kExtension, ""}}));
+    EXPECT_EQ(Journal("VendorPlugin").size(), 3u);
 }
 
 TEST_F(Discovery, DirectoryEndingInASeparatorIsScannedWithTheSeparatorDoubled) {

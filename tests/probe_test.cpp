@@ -212,7 +212,7 @@ std::map<std::string, Expected> ExpectedIn(const std::string& folder) {
         e["QXDVRTypeMinus1" + kExtension] = Accepted(-1, "");
         e["QXDVRTypeOneAgain" + kExtension] = Accepted(1, kName1);
     } else if (folder == "faulty") {
-        for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW"}) {
+        for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW", "ABORT"}) {
             e["QXDVRFaultTypeId_" + std::string(kind) + kExtension] =
                 PassedOver("fault", "GetServerTypeID (first call)");
             e["QXDVRFaultSetPath_" + std::string(kind) + kExtension] = PassedOver("fault", "SetPath");
@@ -390,6 +390,32 @@ TEST(ProbeProgram, ExitStatusSaysWhetherAPluginWasFound) {
     EXPECT_EQ(RunProbe({"a", "b"}).status, 2);
 }
 
+TEST(ProbeProgram, NamesSpecialFilesWithoutOpeningThem) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no FIFOs, and its builds leave every candidate to the loader";
+#else
+    const test::SpecialFilesFolder folder;
+    const Json report = JsonReader::Read(RunProbe({"--json", folder.path()}).output);
+    std::map<std::string, std::string> kinds;
+    for (const Json& candidate : report["candidates"].items)
+        if (candidate.Has("reason") && candidate["reason"].text == "special-file")
+            kinds[candidate["name"].text] = candidate["fileKind"].text;
+    EXPECT_EQ(kinds, (std::map<std::string, std::string>{{"QXDVRFifo" + kExtension, "FIFO"},
+                                                         {"QXDVRNull" + kExtension, "character device"},
+                                                         {"QXDVRSocket" + kExtension, "socket"}}));
+    EXPECT_EQ(report["accepted"].number, 1);
+
+    const ProbeRun human = RunProbe({folder.path()});
+    const auto fifoLine = human.output.find("  QXDVRFifo" + kExtension + " ");
+    ASSERT_NE(fifoLine, std::string::npos) << human.output;
+    EXPECT_NE(human.output.substr(fifoLine, human.output.find('\n', fifoLine) - fifoLine)
+                  .find("passed over: it is a FIFO, not a library file; not opened"),
+              std::string::npos)
+        << human.output;
+    EXPECT_TRUE(folder.FifoUnread());
+#endif
+}
+
 // ---- The observer the probe is built on.
 
 TEST(ScanObserver, IsToldOfEveryListedEntryAndChangesNothing) {
@@ -437,7 +463,7 @@ TEST(ScanObserver, NamesTheReasonOfEveryCandidatePassedOver) {
     ScanPluginDirectory(PluginDirectory("faulty"), "", [&](const std::string& name, const CandidateReport& report) {
         reports[name] = report;
     });
-    for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW"}) {
+    for (const char* kind : {"NULL_WRITE", "ILLEGAL_INSTRUCTION", "DIVIDE_BY_ZERO", "THROW", "ABORT"}) {
         const CandidateReport& typeId = reports.at("QXDVRFaultTypeId_" + std::string(kind) + kExtension);
         EXPECT_EQ(typeId.outcome, CandidateOutcome::Fault);
         EXPECT_STREQ(typeId.faultedCall, "GetServerTypeID (first call)");

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <string_view>
 
@@ -102,23 +103,30 @@ ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::str
     names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return name == "." || name == ".."; }),
                 names.end());
     // The system's matching ignores case; only the exact lower-case extension counts.
+    const auto isCandidate = [&](const std::string& name) {
+        return ExtensionOf(name) == platform::kPluginExtension &&
+               !platform::SpecialFileKind(directory + platform::kPathSeparator + name);
+    };
     std::vector<std::string> candidates;
-    for (const std::string& name : names)
-        if (ExtensionOf(name) == platform::kPluginExtension) candidates.push_back(name);
+    std::copy_if(names.begin(), names.end(), std::back_inserter(candidates), isCandidate);
     const auto verdicts = ScreenCandidates(directory, pluginPath, candidates, settings);
 
     for (const std::string& name : names) {
         CandidateReport report;
+        const std::string path = directory + platform::kPathSeparator + name;
         const auto verdict = verdicts.find(name);
         if (ExtensionOf(name) != platform::kPluginExtension) {
             report.outcome = CandidateOutcome::ExtensionNotLowerCase;
+        } else if (const char* kind = platform::SpecialFileKind(path)) {
+            report.outcome = CandidateOutcome::SpecialFile;
+            report.specialKind = kind;
         } else if (verdict != verdicts.end() && verdict->second.condemned) {
             report.outcome = CandidateOutcome::Condemned;
             report.cause = verdict->second.cause;
             report.fromCache = verdict->second.fromCache;
         } else {
             try {
-                report = ExamineCandidate(directory + platform::kPathSeparator + name, name, pluginPath);
+                report = ExamineCandidate(path, name, pluginPath);
                 if (report.record) table.push_back(report.record);
             } catch (const std::bad_alloc&) {
                 // Exhausted memory abandons this candidate only.

@@ -60,6 +60,7 @@ enum class CandidateOutcome {
     NoGetServerTypeID,
     Fault,                  // a fault in the plug-in's code, or one it let escape
     OutOfMemory,
+    SpecialFile,            // a FIFO, socket or device: never opened, as that could block
     Condemned,              // it ended or hung the helper process that examined it: never loaded
 };
 
@@ -68,6 +69,7 @@ struct CandidateReport {
     ServerTypeRecordPtr record;    // Accepted: the record the table got
     std::string loadError;         // NotLoadable: the system's own words
     const char* faultedCall = "";  // Fault: the call under way, or the loading
+    const char* specialKind = "";  // SpecialFile: which kind, as platform::SpecialFileKind says
     std::string cause;             // Condemned: what it did to the helper, and in which call
     bool fromCache = false;        // the helper's verdict on it is remembered from an earlier scan
 };
@@ -89,9 +91,10 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
 
 // Builds a table from the plug-in files of directory, handing pluginPath to each plug-in
 // it binds. A candidate that cannot be loaded, lacks GetServerTypeID or faults while it
-// is examined is passed over; the scan goes on with the next file. Unless isolation is
-// turned off, a helper process examines the candidates first, and those that ended or hung
-// it are passed over without being loaded here (see core/candidate_screening.h).
+// is examined is passed over, as is a special file without being opened; the scan goes
+// on with the next file. Unless isolation is turned off, a helper process examines the
+// candidates first, and those that ended or hung it are passed over without being loaded
+// here (see core/candidate_screening.h).
 ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath,
                                     const ScanObserver& observer = {},
                                     const ScreeningSettings& settings = ScreeningSettings::FromEnvironment());

@@ -20,6 +20,10 @@ Symbol FindSymbol(ModuleHandle module, const char* name);
 void CloseModule(ModuleHandle module);
 
 bool IsDirectory(const std::string& path);
+// The kind of a file that is no library and that merely opening could block on: "FIFO",
+// "socket", "character device" or "block device"; null for anything else, a regular file,
+// a directory or a name that cannot be examined. Learnt without opening the file.
+const char* SpecialFileKind(const std::string& path);
 // Names, without directory, of the entries matching pattern (a directory, a separator
 // and a file-name pattern), in the order the system lists them; letter case is ignored.
 std::vector<std::string> FindMatchingEntries(const std::string& pattern);
@@ -37,9 +41,9 @@ extern const char kDirectoryDelimiters[];
 extern const char kPluginExtension[];
 
 // Runs fn(context). Returns true when fn returned normally, false when it faulted (an
-// access violation, an illegal instruction, an integer division by zero, or a C++
-// exception that the called code let escape). Only what the called code did not
-// handle itself reaches the guard.
+// access violation, an illegal instruction, an integer division by zero, an abort() on
+// the calling thread, or a C++ exception that the called code let escape). Only what the
+// called code did not handle itself reaches the guard.
 bool RunGuarded(void (*fn)(void*), void* context) noexcept;
 
 }  // namespace velmora::platform

@@ -1,4 +1,4 @@
-// Linux: dlopen for plug-ins, readdir with case-blind matching, signals for faults.
+// Linux: dlopen for plug-ins, readdir with case-blind matching, signals for faults and abort().
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -12,6 +12,7 @@
 #include <array>
 #include <climits>
 #include <cstdio>
+#include <mutex>
 
 namespace velmora::platform {
 
@@ -24,6 +25,21 @@ namespace {
 // A plain array, as a thread_local with a destructor would keep this library loaded.
 thread_local char lastLoadError[512];
 
+// Where a signal on this thread jumps to; null outside a guarded call.
+thread_local sigjmp_buf* faultTarget = nullptr;
+
+// Not even a guarded call contains what the library's constructors do: jumping out of
+// dlopen would leave the loader's lock held, and the next dlopen or dlclose on any other
+// thread would wait for ever. A signal takes its course as if no guard were running, and
+// an exception ends in std::terminate here.
+ModuleHandle LoadUnguarded(const char* path) noexcept {
+    sigjmp_buf* const guard = faultTarget;
+    faultTarget = nullptr;
+    ModuleHandle module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    faultTarget = guard;
+    return module;
+}
+
 void RememberLoadError(const char* text) {
     std::snprintf(lastLoadError, sizeof lastLoadError, "%s", text);
 }
@@ -35,7 +51,7 @@ ModuleHandle OpenModule(const std::string& path) {
         RememberLoadError("empty file name");
         return nullptr;
     }
-    ModuleHandle module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ModuleHandle module = LoadUnguarded(path.c_str());
     const char* error = module ? "" : dlerror();
     RememberLoadError(error ? error : "dlopen failed");
     return module;
@@ -55,6 +71,16 @@ void CloseModule(ModuleHandle module) {
 bool IsDirectory(const std::string& path) {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+const char* SpecialFileKind(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) return nullptr;
+    if (S_ISFIFO(info.st_mode)) return "FIFO";
+    if (S_ISSOCK(info.st_mode)) return "socket";
+    if (S_ISCHR(info.st_mode)) return "character device";
+    if (S_ISBLK(info.st_mode)) return "block device";
+    return nullptr;
 }
 
 std::vector<std::string> FindMatchingEntries(const std::string& pattern) {
@@ -83,30 +109,63 @@ std::string WindowsDirectory() { return VELMORA_WINDOWS_PLUGIN_DIR; }
 
 namespace {
 
-constexpr std::array<int, 4> kFaultSignals = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+// abort() is contained like a fault. glibc's abort() releases its own lock before it raises
+// SIGABRT and unblocks the signal itself, so jumping out of the handler leaves it ready
+// for the next caller on any thread; the jump restores the signal mask of the guarded call.
+constexpr std::array<int, 5> kGuardedSignals = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
-// Where a fault on this thread jumps to; null outside a guarded call.
-thread_local sigjmp_buf* faultTarget = nullptr;
+// The handlers are process-wide, so they stay installed while any thread runs a guarded
+// call; the ones they displaced are kept for the signals of the other threads.
+std::mutex installLock;
+unsigned guardsRunning = 0;
+std::array<struct sigaction, kGuardedSignals.size()> displaced{};
 
-void OnFault(int signal) {
-    if (faultTarget) siglongjmp(*faultTarget, signal);
-    // A fault on a thread that runs no guarded call is not ours: let it be fatal as it
-    // would be without us.
-    ::signal(signal, SIG_DFL);
+const struct sigaction& DisplacedAction(int signal) {
+    std::size_t i = 0;
+    while (kGuardedSignals[i] != signal) ++i;
+    return displaced[i];
 }
+
+void OnSignal(int signal, siginfo_t* info, void* context) {
+    if (faultTarget) siglongjmp(*faultTarget, signal);
+    // Not a guarded call's: act as the handler we displaced would.
+    const struct sigaction& previous = DisplacedAction(signal);
+    if (previous.sa_flags & SA_SIGINFO) return previous.sa_sigaction(signal, info, context);
+    if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) return previous.sa_handler(signal);
+    // An ignored signal that another process or thread sent stays ignored (abort() then
+    // ends the process by itself); a fault is fatal whatever the disposition.
+    if (previous.sa_handler == SIG_IGN && info->si_code <= 0) return;
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+class SignalInterception {
+public:
+    SignalInterception() noexcept {
+        const std::lock_guard<std::mutex> hold(installLock);
+        if (guardsRunning++ != 0) return;
+        struct sigaction ours {};
+        ours.sa_sigaction = OnSignal;
+        ours.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&ours.sa_mask);
+        for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) sigaction(kGuardedSignals[i], &ours, &displaced[i]);
+    }
+
+    ~SignalInterception() {
+        const std::lock_guard<std::mutex> hold(installLock);
+        if (--guardsRunning != 0) return;
+        for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) sigaction(kGuardedSignals[i], &displaced[i], nullptr);
+    }
+
+    SignalInterception(const SignalInterception&) = delete;
+    SignalInterception& operator=(const SignalInterception&) = delete;
+};
 
 }  // namespace
 
 bool RunGuarded(void (*fn)(void*), void* context) noexcept {
-    // Handlers live only around the call, so faults elsewhere stay the host's.
-    struct sigaction ours {};
-    ours.sa_handler = OnFault;
-    ours.sa_flags = SA_NODEFER;
-    sigemptyset(&ours.sa_mask);
-    std::array<struct sigaction, kFaultSignals.size()> previous{};
-    for (std::size_t i = 0; i < kFaultSignals.size(); ++i)
-        sigaction(kFaultSignals[i], &ours, &previous[i]);
-
+    // Handlers live only while guarded calls run, so signals at other times stay the host's.
+    const SignalInterception interception;
     sigjmp_buf target;
     sigjmp_buf* const outer = faultTarget;
     bool completed = false;
@@ -116,8 +175,6 @@ bool RunGuarded(void (*fn)(void*), void* context) noexcept {
         completed = true;
     }
     faultTarget = outer;
-    for (std::size_t i = 0; i < kFaultSignals.size(); ++i)
-        sigaction(kFaultSignals[i], &previous[i], nullptr);
     return completed;
 }
 

@@ -26,6 +26,22 @@ std::string QueryDirectory(Query query) {
 thread_local bool lastLoadFailed = false;
 thread_local DWORD lastLoadError = 0;
 
+// The full file name of path, as the ANSI file functions read it; empty when there is none.
+std::wstring FullPathOf(const std::string& path) {
+    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const int length = MultiByteToWideChar(codePage, 0, path.c_str(), -1, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, 0, path.c_str(), -1, wide.data(), length);
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::wstring full(size, L'\0');
+    const DWORD written = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (written == 0 || written >= size) return {};
+    full.resize(written);
+    return full;
+}
+
 }  // namespace
 
 ModuleHandle OpenModule(const std::string& path) {
@@ -35,6 +51,16 @@ ModuleHandle OpenModule(const std::string& path) {
     HMODULE module = LoadLibraryA(path.c_str());
     // Taken before anything else can overwrite it.
     lastLoadError = GetLastError();
+    // A library loaded by full name has its own dependencies looked for beside the
+    // executable, in the system folders and on PATH, but not in its own folder, where a
+    // vendor's plug-in keeps its DLLs. Once more, then, with that folder searched first.
+    if (!module && lastLoadError == ERROR_MOD_NOT_FOUND) {
+        const std::wstring fullPath = FullPathOf(path);
+        if (!fullPath.empty()) {
+            module = LoadLibraryExW(fullPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+            lastLoadError = GetLastError();
+        }
+    }
     lastLoadFailed = !module;
     SetThreadErrorMode(previousMode, nullptr);
     return module;
@@ -67,6 +93,9 @@ bool IsDirectory(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+// The loader alone judges every candidate, as it always has.
+const char* SpecialFileKind(const std::string&) { return nullptr; }
 
 std::vector<std::string> FindMatchingEntries(const std::string& pattern) {
     std::vector<std::string> names;

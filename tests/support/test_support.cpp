@@ -16,7 +16,14 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 namespace velmora::test {
@@ -205,5 +212,51 @@ void ScopedEnvironment::Put(const std::string& name, const std::optional<std::st
     else unsetenv(name.c_str());
 #endif
 }
+
+#if !defined(_WIN32)
+namespace {
+
+// More than an ELF header: the loader reads until it has a header's worth or the end, and
+// while the FIFO has a writer, the end never comes.
+const std::string kFifoContent(256, 'x');
+
+}  // namespace
+
+SpecialFilesFolder::SpecialFilesFolder() {
+    std::string pattern = (fs::temp_directory_path() / "velmora-special-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    const std::string extension = platform::kPluginExtension;
+    const std::string fifo = path_ + "/QXDVRFifo" + extension;
+    // Held open for reading and writing, the FIFO has a writer, so opening it does not
+    // block, and what was written stays in it until somebody reads.
+    if (mkfifo(fifo.c_str(), 0600) != 0 || (fifo_ = open(fifo.c_str(), O_RDWR | O_NONBLOCK)) < 0 ||
+        write(fifo_, kFifoContent.data(), kFifoContent.size()) != static_cast<ssize_t>(kFifoContent.size()))
+        throw std::runtime_error("cannot make the FIFO");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = path_ + "/QXDVRSocket" + extension;
+    if (socketPath.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long");
+    socketPath.copy(address.sun_path, socketPath.size());
+    if ((socket_ = socket(AF_UNIX, SOCK_STREAM, 0)) < 0 ||
+        bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot make the socket");
+    fs::create_symlink("/dev/null", path_ + "/QXDVRNull" + extension);
+    fs::copy_file(PluginFile("types", "QXDVRType3" + extension), path_ + "/QXDVRType3" + extension);
+}
+
+SpecialFilesFolder::~SpecialFilesFolder() {
+    if (fifo_ >= 0) close(fifo_);
+    if (socket_ >= 0) close(socket_);
+    std::error_code error;
+    fs::remove_all(path_, error);
+}
+
+bool SpecialFilesFolder::FifoUnread() const {
+    std::string content(kFifoContent.size() + 1, '\0');
+    const ssize_t length = read(fifo_, content.data(), content.size());
+    return length >= 0 && content.substr(0, static_cast<std::size_t>(length)) == kFifoContent;
+}
+#endif
 
 }  // namespace velmora::test

@@ -114,4 +114,29 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+#if !defined(_WIN32)
+// A fresh folder holding, under plug-in names, a FIFO with a few unread bytes waiting in
+// it (QXDVRFifo), a socket (QXDVRSocket), a link to the null device (QXDVRNull) and a copy
+// of a good plug-in of type 3 (QXDVRType3); removed with everything in it on destruction.
+// Opening the FIFO would block were nothing waiting in it, so a scan that opens it fails
+// instead of hanging.
+class SpecialFilesFolder {
+public:
+    SpecialFilesFolder();
+    ~SpecialFilesFolder();
+    SpecialFilesFolder(const SpecialFilesFolder&) = delete;
+    SpecialFilesFolder& operator=(const SpecialFilesFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Whether the bytes put in the FIFO were all still there, nobody having read from it;
+    // takes them out.
+    bool FifoUnread() const;
+
+private:
+    std::string path_;
+    int fifo_ = -1;
+    int socket_ = -1;
+};
+#endif
+
 }  // namespace velmora::test

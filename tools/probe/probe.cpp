@@ -90,6 +90,7 @@ struct Finding {
     std::string systemError;
     std::string faultedCall;
     std::string cause;
+    std::string fileKind;  // a special file's kind
     bool cached = false;
 };
 
@@ -138,6 +139,11 @@ Finding Explain(const std::string& name, const CandidateReport& report) {
             finding.reason = "out-of-memory";
             finding.detail = "memory ran out while it was examined";
             break;
+        case CandidateOutcome::SpecialFile:
+            finding.reason = "special-file";
+            finding.fileKind = report.specialKind;
+            finding.detail = std::string("it is a ") + report.specialKind + ", not a library file; not opened";
+            break;
         case CandidateOutcome::Condemned:
             finding.reason = "condemned";
             finding.cause = report.cause;
@@ -161,6 +167,7 @@ std::string FindingJson(const Finding& f) {
         if (!f.systemError.empty()) line += ", \"systemError\": " + Quoted(f.systemError);
         if (!f.faultedCall.empty()) line += ", \"call\": " + Quoted(f.faultedCall);
         if (!f.cause.empty()) line += ", \"cause\": " + Quoted(f.cause);
+        if (!f.fileKind.empty()) line += ", \"fileKind\": " + Quoted(f.fileKind);
     }
     return line + ", \"cached\": " + (f.cached ? "true" : "false") + ", \"detail\": " + Quoted(f.detail) + "}";
 }
