@@ -405,7 +405,7 @@ TEST(ProbeProgram, NamesSpecialFilesWithoutOpeningThem) {
                                                          {"QXDVRSocket" + kExtension, "socket"}}));
     EXPECT_EQ(report["accepted"].number, 1);
 
-    const ProbeRun human = RunProbe({folder.path()});
+    const test::ToolRun human = RunProbe({folder.path()});
     const auto fifoLine = human.output.find("  QXDVRFifo" + kExtension + " ");
     ASSERT_NE(fifoLine, std::string::npos) << human.output;
     EXPECT_NE(human.output.substr(fifoLine, human.output.find('\n', fifoLine) - fifoLine)
