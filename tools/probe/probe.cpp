@@ -8,6 +8,7 @@
 //
 // Exit status: 0 when a plug-in was found, 1 when none was, 2 for a usage error or a library
 // that cannot be loaded.
+#include "core/candidate_verdict.h"
 #include "core/server_manager.h"
 #include "core/server_types.h"
 #include "platform/platform.h"
@@ -84,48 +85,19 @@ const std::string kPattern = std::string("QXDVR*") + platform::kPluginExtension;
 
 Finding Explain(const std::string& name, const CandidateReport& report) {
     Finding finding{name};
-    switch (report.outcome) {
-        case CandidateOutcome::Accepted: {
-            const ServerTypeRecord& record = *report.record;
-            finding.accepted = true;
-            finding.typeId = record.typeId;
-            finding.displayName = std::string(record.displayName.View());
-            for (std::size_t i = 0; i < kEntryPointCount; ++i)
-                if (record.plugin->Has(static_cast<EntryPoint>(i))) finding.entryPoints.push_back(kEntryPoints[i].name);
-            const std::string shown = finding.displayName.empty() ? "no display name" : Cp936ToUtf8(finding.displayName);
-            const std::string exported =
-                finding.entryPoints.size() == kEntryPointCount
-                    ? "all " + std::to_string(kEntryPointCount) + " entry points"
-                    : std::to_string(finding.entryPoints.size()) + " of " + std::to_string(kEntryPointCount) +
-                          " entry points: " + Join(finding.entryPoints, " ");
-            finding.detail = "type ID " + std::to_string(finding.typeId) + ", " + shown + ", " + exported;
-            break;
-        }
-        case CandidateOutcome::ExtensionNotLowerCase: {
-            const std::string extension = name.substr(name.rfind('.'));
-            finding.reason = "extension-not-lower-case";
-            finding.detail = "extension " + extension + " is not the lower-case " + platform::kPluginExtension;
-            break;
-        }
-        case CandidateOutcome::NotLoadable:
-            finding.reason = "not-loadable";
-            finding.systemError = report.loadError;
-            finding.detail = "the system refused to load it: " + report.loadError;
-            break;
-        case CandidateOutcome::NoGetServerTypeID:
-            finding.reason = "no-GetServerTypeID";
-            finding.detail = "it exports no GetServerTypeID";
-            break;
-        case CandidateOutcome::Fault:
-            finding.reason = "fault";
-            finding.faultedCall = report.faultedCall;
-            finding.detail = std::string("a fault in ") + report.faultedCall;
-            break;
-        case CandidateOutcome::OutOfMemory:
-            finding.reason = "out-of-memory";
-            finding.detail = "memory ran out while it was examined";
-            break;
+    const CandidateVerdict verdict = DescribeCandidate(name, report, Cp936ToUtf8);
+    finding.accepted = verdict.accepted;
+    finding.reason = verdict.reason;
+    finding.detail = verdict.detail;
+    if (report.outcome == CandidateOutcome::Accepted) {
+        const ServerTypeRecord& record = *report.record;
+        finding.typeId = record.typeId;
+        finding.displayName = std::string(record.displayName.View());
+        for (std::size_t i = 0; i < kEntryPointCount; ++i)
+            if (record.plugin->Has(static_cast<EntryPoint>(i))) finding.entryPoints.push_back(kEntryPoints[i].name);
     }
+    if (report.outcome == CandidateOutcome::NotLoadable) finding.systemError = report.loadError;
+    if (report.outcome == CandidateOutcome::Fault) finding.faultedCall = report.faultedCall;
     return finding;
 }
 
