@@ -21,7 +21,8 @@ bool OpenLogOutput(LogTarget target, const std::string& path) noexcept;
 void CloseLogOutput() noexcept;
 
 // Writes one whole line with one call, appended even when other processes write to the
-// same file. Async-signal-safe; keeps errno and the thread's last-error value.
+// same file; text ends in a zero after length. Async-signal-safe on Linux; keeps errno and
+// the thread's last-error value.
 void WriteLogLine(const char* text, std::size_t length) noexcept;
 
 // Writes the start of every line into buffer: the UTC time to the microsecond and the

@@ -14,6 +14,9 @@ namespace velmora::platform {
 namespace {
 
 std::atomic<LogTarget> logTarget{LogTarget::File};
+// Wine places an appending write at the end it read before, so two threads appending at
+// once may overwrite each other: lines of this process are written one at a time.
+SRWLOCK writeLock = SRWLOCK_INIT;
 std::atomic<HANDLE> logHandle{INVALID_HANDLE_VALUE};
 bool ownsHandle = false;
 
@@ -84,7 +87,9 @@ void CloseLogOutput() noexcept {
     logTarget = LogTarget::File;
 }
 
-void WriteLogLine(const char* text, std::size_t length) noexcept {
+namespace {
+
+void WriteUnlocked(const char* text, std::size_t length) noexcept {
     const LastErrorKept lastError;
     if (logTarget.load(std::memory_order_relaxed) == LogTarget::Debugger) {
         OutputDebugStringA(text);
@@ -94,6 +99,14 @@ void WriteLogLine(const char* text, std::size_t length) noexcept {
     if (handle == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(handle, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+}  // namespace
+
+void WriteLogLine(const char* text, std::size_t length) noexcept {
+    AcquireSRWLockExclusive(&writeLock);
+    WriteUnlocked(text, length);
+    ReleaseSRWLockExclusive(&writeLock);
 }
 
 std::size_t FormatLinePrefix(char* buffer, std::size_t capacity) noexcept {
@@ -165,7 +178,8 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
     std::size_t length = prefix + text.size();
     line[length++] = '\n';
     line[length] = '\0';
-    WriteLogLine(line, length);
+    // Without the lock: the faulting thread may hold it.
+    WriteUnlocked(line, length);
     return previousFilter ? previousFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
 }
 
