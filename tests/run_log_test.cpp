@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -346,22 +347,27 @@ TEST(RunLog, ConcurrentWritesGiveWholeLines) {
 LONG WINAPI EndProcessUnhandled(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 #endif
 
-// A plug-in faulting in a per-server call, in a child process: the log's last line names
-// the plug-in file, the fault and the entry point, and the process ends as it would have.
-// One death test per case: a Windows child runs the test body again up to its own one.
+// A plug-in faulting in a per-server call or on a thread of its own, in a child process:
+// the log's last line names the plug-in file, the fault and the entry point in progress on
+// the faulting thread, and the process ends as it would have. One death test per case: a
+// Windows child runs the test body again up to its own one.
 struct CrashCase {
-    std::string entryPoint;
+    std::string name;
+    std::string folder;  // under plugins/
+    std::string plugin;  // file name without extension
+    VelmoraInt typeId;
     std::function<void(LoadedVelmora&)> call;
+    std::string during;  // the entry point in progress, or empty for none
 };
 
-void PrintTo(const CrashCase& c, std::ostream* out) { *out << c.entryPoint; }
+void PrintTo(const CrashCase& c, std::ostream* out) { *out << c.name; }
 
 class RunLogCrashDeathTest : public testing::TestWithParam<CrashCase> {};
 
 TEST_P(RunLogCrashDeathTest, LeavesALastLineNamingThePlugin) {
     const CrashCase& c = GetParam();
-    const std::string folder = test::PluginDirectory("fault") + platform::kPathSeparator + c.entryPoint + "_NULL_WRITE";
-    const std::string path = LogFile("crash_" + c.entryPoint);
+    const std::string folder = test::PluginDirectory(c.folder);
+    const std::string path = LogFile("crash_" + c.name);
     const auto crash = [&] {
 #if defined(_WIN32)
         SetUnhandledExceptionFilter(EndProcessUnhandled);
@@ -369,8 +375,10 @@ TEST_P(RunLogCrashDeathTest, LeavesALastLineNamingThePlugin) {
         const ScopedVariable target("VELMORA_LOG", path.c_str());
         LoadedVelmora library;
         InitOver(library, folder);
-        Login(library, 100, 70);
+        Login(library, 100, c.typeId);
         c.call(library);
+        // A plug-in's own thread faults meanwhile.
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     };
 #if defined(_WIN32)
     EXPECT_EXIT(crash(), testing::ExitedWithCode(static_cast<int>(EXCEPTION_ACCESS_VIOLATION)), "");
@@ -383,17 +391,24 @@ TEST_P(RunLogCrashDeathTest, LeavesALastLineNamingThePlugin) {
     const auto lines = LinesOf(path);
     ASSERT_FALSE(lines.empty());
     const std::string& last = lines.back();
-    const std::string plugin = "QXDVRFault_" + c.entryPoint + "_NULL_WRITE" + kExtension;
+    const std::string plugin = c.plugin + kExtension;
     EXPECT_EQ(last.rfind(fault, 0), 0u) << last;
-    const std::regex shape(".* in code of .*" + plugin + " at 0x[0-9a-f]+, during " + c.entryPoint + " of .*" + plugin);
-    EXPECT_TRUE(std::regex_match(last, shape)) << last;
+    const std::string during = c.during.empty() ? "no entry point in progress" : "during " + c.during + " of .*" + plugin;
+    EXPECT_TRUE(std::regex_match(last, std::regex(".* in code of .*" + plugin + " at 0x[0-9a-f]+, " + during))) << last;
+}
+
+CrashCase FaultIn(const std::string& entryPoint, std::function<void(LoadedVelmora&)> call) {
+    const std::string folder = std::string("fault") + platform::kPathSeparator + entryPoint + "_NULL_WRITE";
+    return {entryPoint, folder, "QXDVRFault_" + entryPoint + "_NULL_WRITE", 70, std::move(call), entryPoint};
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    PerServerCalls, RunLogCrashDeathTest,
-    testing::Values(CrashCase{"GetHeader", [](LoadedVelmora& l) { l.GetHeader(100, 0, 0, 0); }},
-                    CrashCase{"StartPlay", [](LoadedVelmora& l) { l.StartPlay(100, 0, 0, 0, 0, 0); }}),
-    [](const testing::TestParamInfo<CrashCase>& info) { return info.param.entryPoint; });
+    PluginCode, RunLogCrashDeathTest,
+    testing::Values(FaultIn("GetHeader", [](LoadedVelmora& l) { l.GetHeader(100, 0, 0, 0); }),
+                    FaultIn("StartPlay", [](LoadedVelmora& l) { l.StartPlay(100, 0, 0, 0, 0, 0); }),
+                    CrashCase{"OwnThread", "ownthread", "QXDVROwnThread", 80,
+                              [](LoadedVelmora& l) { l.StartPlay(100, 0, 0, 0, 0, 0); }, ""}),
+    [](const testing::TestParamInfo<CrashCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace velmora
