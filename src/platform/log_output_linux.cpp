@@ -147,10 +147,10 @@ void OnCrash(int signal, siginfo_t* info, void* context) {
         previous.sa_handler(signal);
         return;
     }
-    // The default action: put it back, then let the faulting instruction run again, or
-    // send again what a call such as abort() or kill() sent.
+    // The default action: put it back and send the signal again. It stays pending until
+    // this handler returns, then ends the process at the instruction that faulted.
     sigaction(signal, &previous, nullptr);
-    if (info->si_code <= 0) raise(signal);
+    raise(signal);
 }
 
 }  // namespace
