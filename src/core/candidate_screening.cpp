@@ -1,5 +1,7 @@
 #include "core/candidate_screening.h"
 
+#include "core/run_log.h"
+
 #include "core/server_manager.h"
 #include "core/server_types.h"
 #include "core/verdict_cache.h"
@@ -63,7 +65,13 @@ public:
             ++last;
         }
         child_ = platform::ChildProcess::Start(settings_.helper, arguments);
-        if (!child_) return End::Failed;
+        if (!child_) {
+            runlog::Write(runlog::Level::Events, "helper %s could not be started: examining in-process only",
+                          settings_.helper.c_str());
+            return End::Failed;
+        }
+        runlog::Write(runlog::Level::Events, "helper started for %d file(s) of \"%s\", from %s",
+                      static_cast<int>(last - next), directory.c_str(), names[next].c_str());
 
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(kStartAllowanceMs, settings_.timeoutMs));
         std::string pending;
@@ -74,11 +82,13 @@ public:
             while ((newline = pending.find('\n')) != std::string::npos) {
                 const std::string line = pending.substr(0, newline);
                 pending.erase(0, newline + 1);
-                if (!Take(line, names, next, last, deadline)) return GiveUp();
+                if (!Take(line, names, next, last, deadline)) return GiveUp("said what makes no sense");
             }
             if (finished_) return End::Finished;
             if (read == platform::ChildProcess::ReadResult::TimedOut) {
-                if (current_.empty()) return GiveUp();
+                if (current_.empty()) return GiveUp("stalled between files");
+                runlog::Write(runlog::Level::Events, "helper: no answer within %s on %s: ended",
+                              Seconds(settings_.timeoutMs).c_str(), current_.c_str());
                 child_->Kill();
                 child_->Ending(true);
                 return Condemn(names, next, "no answer within " + Seconds(settings_.timeoutMs) + During(step_));
@@ -86,7 +96,12 @@ public:
             if (read == platform::ChildProcess::ReadResult::Ended) {
                 // Linux lets faults take their course while a library is being loaded.
                 const platform::ProcessEnding ending = child_->Ending(!current_.empty() && step_ != kLoadingStep);
-                if (current_.empty()) return faulted_ ? End::Condemned : End::Failed;
+                if (current_.empty()) {
+                    if (!faulted_)
+                        runlog::Write(runlog::Level::Events, "helper %s between files: examining in-process only",
+                                      ending.words.c_str());
+                    return faulted_ ? End::Condemned : End::Failed;
+                }
                 const bool toldUs = !lastWords_.empty() && ending.kind != platform::ProcessEnding::Kind::StackOverflow;
                 return Condemn(names, next, (toldUs ? lastWords_ : ending.words) + During(step_));
             }
@@ -140,12 +155,14 @@ private:
     }
 
     End Condemn(const std::vector<std::string>& names, std::size_t& next, const std::string& cause) {
+        runlog::Write(runlog::Level::Events, "helper: %s condemned (%s)", names[next].c_str(), cause.c_str());
         verdicts_[names[next]] = ScreeningVerdict{true, cause, false};
         ++next;
         return End::Condemned;
     }
 
-    End GiveUp() {
+    End GiveUp(const char* why) {
+        runlog::Write(runlog::Level::Events, "helper %s: ended, examining in-process only", why);
         child_->Kill();
         child_->Ending(false);
         return End::Failed;
@@ -221,6 +238,7 @@ std::map<std::string, ScreeningVerdict> ScreenCandidates(const std::string& dire
                                                          const std::vector<std::string>& names,
                                                          const ScreeningSettings& settings) {
     std::map<std::string, ScreeningVerdict> verdicts;
+    if (!settings.enabled) runlog::Write(runlog::Level::Events, "helper turned off: examining in-process only");
     if (!settings.enabled || names.empty()) return verdicts;
 
     VerdictCache cache(settings.cacheFile);
@@ -234,6 +252,9 @@ std::map<std::string, ScreeningVerdict> ScreenCandidates(const std::string& dire
             continue;
         }
         if (const ScreeningVerdict* known = cache.Find(key)) {
+            runlog::Write(runlog::Level::Events, "cache: %s %s%s%s", name.c_str(),
+                          known->condemned ? "condemned earlier (" : "examined earlier", known->cause.c_str(),
+                          known->condemned ? ")" : "");
             verdicts[name] = *known;
             continue;
         }
@@ -241,8 +262,11 @@ std::map<std::string, ScreeningVerdict> ScreenCandidates(const std::string& dire
         strangers.push_back(name);
     }
     platform::FileStamp helperStamp;
-    if (strangers.empty() || settings.helper.empty() || !platform::StampOf(settings.helper, helperStamp))
+    if (strangers.empty()) return verdicts;
+    if (settings.helper.empty() || !platform::StampOf(settings.helper, helperStamp)) {
+        runlog::Write(runlog::Level::Events, "no helper at %s: examining in-process only", settings.helper.c_str());
         return verdicts;
+    }
 
     // Each run either gets through its files or condemns one of them, so this ends.
     std::size_t next = 0;
@@ -254,7 +278,7 @@ std::map<std::string, ScreeningVerdict> ScreenCandidates(const std::string& dire
         const auto verdict = verdicts.find(name);
         if (verdict != verdicts.end()) cache.Put(key, verdict->second);
     }
-    cache.Save();
+    if (!cache.Save()) runlog::Write(runlog::Level::Events, "cache: %s could not be written", cache.file().c_str());
     return verdicts;
 }
 

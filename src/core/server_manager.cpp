@@ -1,6 +1,8 @@
 #include "core/server_manager.h"
 
+#include "core/candidate_verdict.h"
 #include "platform/platform.h"
+#include "plugin/entry_point_table.h"
 #include "ui/select_server.h"
 
 #include <algorithm>
@@ -18,6 +20,37 @@ std::string Cut(std::string text, std::size_t capacity) {
     if (text.size() > capacity) text.resize(capacity);
     return text;
 }
+
+using runlog::Level;
+
+// The verdict on each candidate, in the words velmora-probe prints.
+void LogVerdict(const std::string& name, const CandidateReport& report) {
+    try {
+        const CandidateVerdict verdict = DescribeCandidate(name, report, runlog::EscapedText);
+        runlog::Write(Level::Events, "candidate %s: %s: %s", name.c_str(), verdict.accepted ? "accepted" : "passed over",
+                      verdict.detail.c_str());
+    } catch (...) {
+        // Memory ran out for the words: the scan goes on without them.
+    }
+}
+
+void LogTypeTable(const ServerTypeTable& table) {
+    runlog::Write(Level::Events, "type table: %d type(s)", static_cast<int>(table.size()));
+    for (const auto& record : table) {
+        const std::string_view file = record->fileName.View();
+        try {
+            const std::string name = runlog::EscapedText(record->displayName.View());
+            runlog::Write(Level::Events, "type ID %d: %s, %.*s", static_cast<int>(record->typeId),
+                          name.empty() ? "no display name" : name.c_str(), static_cast<int>(file.size()), file.data());
+        } catch (...) {
+            // Memory ran out for the words: the table stays as it is.
+        }
+    }
+}
+
+// "plug-in QXDVR....so (type ID n)" for a registry line.
+#define VELMORA_PLUGIN_OF(record) \
+    static_cast<int>((record)->fileName.View().size()), (record)->fileName.View().data(), static_cast<int>((record)->typeId)
 
 }  // namespace
 
@@ -53,14 +86,21 @@ ServerTypeRecordPtr ServerManager::RecordOfServer(VelmoraInt serverId) const {
 }
 
 std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string& directory,
-                                                               const std::string& pluginPath) {
+                                                               const std::string& pluginPath, const char* why) {
     const std::string scanned = Cut(directory, kDirectoryCapacity);
     {
         Exclusive lock(mutex_);
         pluginDirectory_ = scanned;
         types_ = std::make_shared<const ServerTypeTable>();
     }
-    auto table = std::make_shared<const ServerTypeTable>(ScanPluginDirectory(scanned, pluginPath));
+    const bool logged = runlog::Enabled();
+    if (logged)
+        runlog::Write(Level::Events, "directory \"%s\" (%s)%s", scanned.c_str(), why,
+                      platform::IsDirectory(scanned) ? "" : ": not a directory");
+    auto table = std::make_shared<const ServerTypeTable>(
+        ScanPluginDirectory(scanned, pluginPath, logged ? ScanObserver(LogVerdict) : ScanObserver()));
+    runlog::Write(Level::Events, "directory \"%s\": %d plug-in(s) accepted", scanned.c_str(),
+                  static_cast<int>(table->size()));
     Exclusive lock(mutex_);
     types_ = table;
     return table;
@@ -78,12 +118,17 @@ VelmoraInt ServerManager::InitSvManage(const VelmoraInitParams* params, VelmoraW
     const std::string given = params ? ShortStringText(params->pluginDirectory) : std::string{};
 
     // Fallbacks follow this call's own scans, whatever other threads do meanwhile.
-    auto table = ScanFrom(given, pluginPath);
+    auto table = ScanFrom(given, pluginPath, "given in InitParams");
     if (table->empty())
-        table = ScanFrom(DirectoryPart(Cut(platform::ExecutablePath(), kExecutablePathCapacity)),
-                         pluginPath);
-    if (table->empty()) table = ScanFrom(platform::SystemDirectory(), pluginPath);
-    if (table->empty()) table = ScanFrom(platform::WindowsDirectory(), pluginPath);
+        table = ScanFrom(DirectoryPart(Cut(platform::ExecutablePath(), kExecutablePathCapacity)), pluginPath,
+                         "the executable's, as the directory before yielded no plug-in");
+    if (table->empty())
+        table = ScanFrom(platform::SystemDirectory(), pluginPath,
+                         "the system directory, as the directory before yielded no plug-in");
+    if (table->empty())
+        table = ScanFrom(platform::WindowsDirectory(), pluginPath,
+                         "the Windows directory, as the directory before yielded no plug-in");
+    if (runlog::Enabled()) LogTypeTable(*table);
 
     for (const auto& record : *table) {
         record->plugin->Call<EntryPoint::InitDLL>(current);
@@ -108,7 +153,10 @@ VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
     VelmoraWord user;
     {
         Shared lock(mutex_);
-        if (registry_.Find(serverId)) return VELMORA_ALREADY_REGISTERED;
+        if (registry_.Find(serverId)) {
+            runlog::Write(Level::Events, "AddServer(%d): already registered, answered -2", static_cast<int>(serverId));
+            return VELMORA_ALREADY_REGISTERED;
+        }
         for (const auto& record : *types_) names.emplace_back(record->displayName.View());
         callback = selectCallback_;
         user = selectUser_;
@@ -118,11 +166,17 @@ VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
     // The index is read against the table as it stands once the choice is made. No
     // choice reaches no plug-in, not even one that reports type ID -1.
     const auto table = serverTypes();
-    if (chosen < 0 || static_cast<std::size_t>(chosen) >= table->size()) return VELMORA_NOT_FOUND;
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= table->size()) {
+        runlog::Write(Level::Events, "AddServer(%d): no type chosen (%d), answered -1", static_cast<int>(serverId),
+                      static_cast<int>(chosen));
+        return VELMORA_NOT_FOUND;
+    }
     const VelmoraInt typeId = (*table)[chosen]->typeId;
     const auto record = table->Find(typeId);
     if (!record) return VELMORA_NOT_FOUND;
     const VelmoraInt result = record->plugin->Call<EntryPoint::AddServer>(serverId);
+    runlog::Write(Level::Events, "AddServer(%d): %.*s (type ID %d) answered %d: %s", static_cast<int>(serverId),
+                  VELMORA_PLUGIN_OF(record), static_cast<int>(result), result > 0 ? "registered" : "not registered");
     // Host code run during the choice may have registered the ID meanwhile; that entry
     // stays, so an ID is never registered twice.
     if (result > 0) {
@@ -134,8 +188,14 @@ VelmoraInt ServerManager::AddServer(VelmoraInt serverId) {
 
 VelmoraInt ServerManager::DelServer(VelmoraInt serverId) {
     const auto record = RecordOfServer(serverId);
-    if (!record) return VELMORA_DONE;
+    if (!record) {
+        runlog::Write(Level::Events, "DelServer(%d): no such server (or its type is not in the table), answered 1",
+                      static_cast<int>(serverId));
+        return VELMORA_DONE;
+    }
     const VelmoraInt result = record->plugin->Call<EntryPoint::DelServer>(serverId);
+    runlog::Write(Level::Events, "DelServer(%d): %.*s (type ID %d) answered %d: %s", static_cast<int>(serverId),
+                  VELMORA_PLUGIN_OF(record), static_cast<int>(result), result > 0 ? "removed" : "kept");
     if (result > 0) {
         Exclusive lock(mutex_);
         registry_.Remove(serverId);
@@ -145,18 +205,60 @@ VelmoraInt ServerManager::DelServer(VelmoraInt serverId) {
 
 VelmoraInt ServerManager::LoginServer(VelmoraLoginRecord* record) {
     // A null record is refused before any plug-in sees it.
-    if (!record) return VELMORA_NOT_FOUND;
+    if (!record) {
+        runlog::Write(Level::Events, "LoginServer: no login record, answered -1");
+        return VELMORA_NOT_FOUND;
+    }
     VelmoraLoginRecord fields;
     std::memcpy(&fields, record, sizeof fields);
     const auto type = serverTypes()->Find(fields.typeId);
-    if (!type) return VELMORA_NOT_FOUND;
+    if (!type) {
+        runlog::Write(Level::Events, "LoginServer(server %d, type ID %d): type not in the table, answered -1",
+                      static_cast<int>(fields.serverId), static_cast<int>(fields.typeId));
+        return VELMORA_NOT_FOUND;
+    }
+    const VelmoraInt asked = fields.serverId;
     const VelmoraInt result = type->plugin->Call<EntryPoint::LoginServer>(static_cast<void*>(record));
-    if (result <= 0) return result;
+    if (result <= 0) {
+        runlog::Write(Level::Events, "LoginServer(server %d, type ID %d): %.*s (type ID %d) answered %d: not registered",
+                      static_cast<int>(asked), static_cast<int>(fields.typeId), VELMORA_PLUGIN_OF(type),
+                      static_cast<int>(result));
+        return result;
+    }
     // The plug-in may have rewritten both fields: what it left there is what counts.
     std::memcpy(&fields, record, sizeof fields);
+    runlog::Write(Level::Events, "LoginServer(server %d): %.*s (type ID %d) answered %d: server %d registered under type ID %d",
+                  static_cast<int>(asked), VELMORA_PLUGIN_OF(type), static_cast<int>(result),
+                  static_cast<int>(fields.serverId), static_cast<int>(fields.typeId));
     Exclusive lock(mutex_);
     registry_.Put({fields.serverId, fields.typeId});
     return result;
+}
+
+VelmoraInt ServerManager::NotForwarded(VelmoraInt serverId, EntryPoint entry) const {
+    if (!runlog::Enabled(Level::Verbose)) return VELMORA_NOT_FOUND;
+    const char* const name = kEntryPoints[IndexOf(entry)].name;
+    const int server = static_cast<int>(serverId);
+    bool registered = false;
+    VelmoraInt typeId = 0;
+    ServerTypeRecordPtr record;
+    {
+        Shared lock(mutex_);
+        if (const auto found = registry_.Find(serverId)) {
+            registered = true;
+            typeId = found->typeId;
+            record = types_->Find(typeId);
+        }
+    }
+    if (!registered)
+        runlog::Write(Level::Verbose, "%s(server %d) answered -1: no server %d is registered", name, server, server);
+    else if (!record)
+        runlog::Write(Level::Verbose, "%s(server %d) answered -1: its type ID %d is not in the type table", name,
+                      server, static_cast<int>(typeId));
+    else
+        runlog::Write(Level::Verbose, "%s(server %d) answered -1: %.*s (type ID %d) does not export %s", name, server,
+                      VELMORA_PLUGIN_OF(record), name);
+    return VELMORA_NOT_FOUND;
 }
 
 void ServerManager::SetSelectServerCallBack(VelmoraSelectServerCallBack callback, VelmoraWord user) {

@@ -16,6 +16,7 @@
 // that cannot be loaded.
 #include "core/build_info.h"
 #include "core/candidate_screening.h"
+#include "core/candidate_verdict.h"
 #include "core/server_manager.h"
 #include "core/server_types.h"
 #include "core/verdict_cache.h"
@@ -98,60 +99,22 @@ const std::string kPattern = std::string("QXDVR*") + platform::kPluginExtension;
 
 Finding Explain(const std::string& name, const CandidateReport& report) {
     Finding finding{name};
-    switch (report.outcome) {
-        case CandidateOutcome::Accepted: {
-            const ServerTypeRecord& record = *report.record;
-            finding.accepted = true;
-            finding.typeId = record.typeId;
-            finding.displayName = std::string(record.displayName.View());
-            for (std::size_t i = 0; i < kEntryPointCount; ++i)
-                if (record.plugin->Has(static_cast<EntryPoint>(i))) finding.entryPoints.push_back(kEntryPoints[i].name);
-            const std::string shown = finding.displayName.empty() ? "no display name" : Cp936ToUtf8(finding.displayName);
-            const std::string exported =
-                finding.entryPoints.size() == kEntryPointCount
-                    ? "all " + std::to_string(kEntryPointCount) + " entry points"
-                    : std::to_string(finding.entryPoints.size()) + " of " + std::to_string(kEntryPointCount) +
-                          " entry points: " + Join(finding.entryPoints, " ");
-            finding.detail = "type ID " + std::to_string(finding.typeId) + ", " + shown + ", " + exported;
-            break;
-        }
-        case CandidateOutcome::ExtensionNotLowerCase: {
-            const std::string extension = name.substr(name.rfind('.'));
-            finding.reason = "extension-not-lower-case";
-            finding.detail = "extension " + extension + " is not the lower-case " + platform::kPluginExtension;
-            break;
-        }
-        case CandidateOutcome::NotLoadable:
-            finding.reason = "not-loadable";
-            finding.systemError = report.loadError;
-            finding.detail = "the system refused to load it: " + report.loadError;
-            break;
-        case CandidateOutcome::NoGetServerTypeID:
-            finding.reason = "no-GetServerTypeID";
-            finding.detail = "it exports no GetServerTypeID";
-            break;
-        case CandidateOutcome::Fault:
-            finding.reason = "fault";
-            finding.faultedCall = report.faultedCall;
-            finding.detail = std::string("a fault in ") + report.faultedCall;
-            break;
-        case CandidateOutcome::OutOfMemory:
-            finding.reason = "out-of-memory";
-            finding.detail = "memory ran out while it was examined";
-            break;
-        case CandidateOutcome::SpecialFile:
-            finding.reason = "special-file";
-            finding.fileKind = report.specialKind;
-            finding.detail = std::string("it is a ") + report.specialKind + ", not a library file; not opened";
-            break;
-        case CandidateOutcome::Condemned:
-            finding.reason = "condemned";
-            finding.cause = report.cause;
-            finding.detail = "condemned in the helper process (" + report.cause + "), never loaded here";
-            break;
+    const CandidateVerdict verdict = DescribeCandidate(name, report, Cp936ToUtf8);
+    finding.accepted = verdict.accepted;
+    finding.reason = verdict.reason;
+    finding.detail = verdict.detail;
+    if (report.outcome == CandidateOutcome::Accepted) {
+        const ServerTypeRecord& record = *report.record;
+        finding.typeId = record.typeId;
+        finding.displayName = std::string(record.displayName.View());
+        for (std::size_t i = 0; i < kEntryPointCount; ++i)
+            if (record.plugin->Has(static_cast<EntryPoint>(i))) finding.entryPoints.push_back(kEntryPoints[i].name);
     }
+    if (report.outcome == CandidateOutcome::NotLoadable) finding.systemError = report.loadError;
+    if (report.outcome == CandidateOutcome::Fault) finding.faultedCall = report.faultedCall;
+    if (report.outcome == CandidateOutcome::SpecialFile) finding.fileKind = report.specialKind;
+    if (report.outcome == CandidateOutcome::Condemned) finding.cause = report.cause;
     finding.cached = report.fromCache;
-    if (finding.cached) finding.detail += " (the helper's verdict of an earlier examination)";
     return finding;
 }
 

@@ -1,0 +1,98 @@
+#include "core/run_log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace velmora::runlog {
+
+namespace {
+
+// Formats one line and writes it; errno comes back as it was.
+void WriteLine(const char* format, va_list arguments) noexcept {
+    const int savedErrno = errno;
+    char line[4096];
+    const std::size_t capacity = sizeof line - 2;  // room for the line end and a zero
+    std::size_t length = platform::FormatLinePrefix(line, capacity);
+    const std::size_t room = capacity - length;
+    const int written = std::vsnprintf(line + length, room + 1, format, arguments);
+    if (written > 0) length += static_cast<std::size_t>(written) < room ? static_cast<std::size_t>(written) : room;
+    line[length++] = '\n';
+    line[length] = '\0';
+    platform::WriteLogLine(line, length);
+    errno = savedErrno;
+}
+
+VELMORA_PRINTF_FORMAT(1, 2) void WriteFirstLine(const char* format, ...) noexcept;
+void WriteFirstLine(const char* format, ...) noexcept {
+    va_list arguments;
+    va_start(arguments, format);
+    WriteLine(format, arguments);
+    va_end(arguments);
+}
+
+int Configure() noexcept {
+    int level = 0;
+    try {
+        const std::string target = platform::EnvironmentText("VELMORA_LOG");
+        const auto kind = target == "stderr"  ? platform::LogTarget::StandardError
+                          : target == "debug" ? platform::LogTarget::Debugger
+                                              : platform::LogTarget::File;
+        if (!target.empty() && platform::OpenLogOutput(kind, target))
+            level = platform::EnvironmentText("VELMORA_LOG_LEVEL") == "verbose" ? static_cast<int>(Level::Verbose)
+                                                                                : static_cast<int>(Level::Events);
+    } catch (...) {
+        // Memory ran out before anything was opened: the log stays off.
+    }
+    if (level > 0) {
+        // Written before the level is published, so that it is the log's first line.
+        WriteFirstLine("Velmora %s (%s), log level %s", VELMORA_VERSION, VELMORA_BUILD,
+                       level == static_cast<int>(Level::Verbose) ? "verbose" : "events");
+        platform::InstallCrashReport();
+        detail::notingCalls.store(true, std::memory_order_relaxed);
+    }
+    detail::level.store(level, std::memory_order_release);
+    return level;
+}
+
+// Gives the handlers and the output back when the library is unloaded.
+struct Closing {
+    ~Closing() {
+        if (detail::level.exchange(0) <= 0) return;
+        detail::notingCalls.store(false, std::memory_order_relaxed);
+        platform::RemoveCrashReport();
+        platform::CloseLogOutput();
+    }
+} closing;
+
+}  // namespace
+
+int detail::ReadSwitches() noexcept {
+    static const int configured = Configure();
+    return configured;
+}
+
+void Write(Level level, const char* format, ...) noexcept {
+    if (!Enabled(level)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    WriteLine(format, arguments);
+    va_end(arguments);
+}
+
+std::string EscapedText(std::string_view bytes) {
+    std::string text;
+    char escape[5];
+    for (const unsigned char byte : bytes) {
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            text += static_cast<char>(byte);
+        } else {
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            text += escape;
+        }
+    }
+    return text;
+}
+
+}  // namespace velmora::runlog

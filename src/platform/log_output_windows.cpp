@@ -1,0 +1,222 @@
+// Windows: the log's output as a file handle, standard error or the debugger, and the crash
+// line from an unhandled-exception filter that chains to the one it replaced.
+#include "platform/log_output.h"
+#include "platform/signal_safe_text.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace velmora::platform {
+
+namespace {
+
+std::atomic<LogTarget> logTarget{LogTarget::File};
+// Wine places an appending write at the end it read before, so two threads appending at
+// once may overwrite each other: lines of this process are written one at a time.
+SRWLOCK writeLock = SRWLOCK_INIT;
+std::atomic<HANDLE> logHandle{INVALID_HANDLE_VALUE};
+bool ownsHandle = false;
+
+// Saves the thread's last-error value for the object's lifetime: a host may read it after
+// a call, and the log must not have changed it.
+class LastErrorKept {
+public:
+    LastErrorKept() : saved_(GetLastError()) {}
+    ~LastErrorKept() { SetLastError(saved_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+private:
+    DWORD saved_;
+};
+
+std::wstring WideText(const std::string& ansi) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(length > 0 ? length : 0, L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+std::string EnvironmentText(const char* name) {
+    const std::wstring wideName = WideText(name);
+    const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (size == 0) return {};
+    std::wstring value(size, L'\0');
+    value.resize(GetEnvironmentVariableW(wideName.c_str(), value.data(), size));
+    const int length = WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string ansi(length > 0 ? length : 0, '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), ansi.data(), length, nullptr,
+                            nullptr);
+    return ansi;
+}
+
+bool OpenLogOutput(LogTarget target, const std::string& path) noexcept {
+    try {
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        if (target == LogTarget::File) {
+            // Appending only: the system places each write at the end of the file, whoever
+            // else appends to it. The handle is not inherited by child processes.
+            handle = CreateFileW(WideText(path).c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle == INVALID_HANDLE_VALUE) return false;
+            ownsHandle = true;
+        } else if (target == LogTarget::StandardError) {
+            handle = GetStdHandle(STD_ERROR_HANDLE);
+            if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+        }
+        logTarget = target;
+        logHandle = handle;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void CloseLogOutput() noexcept {
+    const HANDLE handle = logHandle.exchange(INVALID_HANDLE_VALUE);
+    if (ownsHandle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    ownsHandle = false;
+    logTarget = LogTarget::File;
+}
+
+namespace {
+
+void WriteUnlocked(const char* text, std::size_t length) noexcept {
+    const LastErrorKept lastError;
+    if (logTarget.load(std::memory_order_relaxed) == LogTarget::Debugger) {
+        OutputDebugStringA(text);
+        return;
+    }
+    const HANDLE handle = logHandle.load(std::memory_order_relaxed);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(handle, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+}  // namespace
+
+void WriteLogLine(const char* text, std::size_t length) noexcept {
+    AcquireSRWLockExclusive(&writeLock);
+    WriteUnlocked(text, length);
+    ReleaseSRWLockExclusive(&writeLock);
+}
+
+std::size_t FormatLinePrefix(char* buffer, std::size_t capacity) noexcept {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    // Hundreds of nanoseconds since 1601.
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+    return FormatPrefix(buffer, capacity, static_cast<std::int64_t>(ticks / 10000000) - kSecondsFrom1601To1970,
+                        static_cast<std::uint32_t>(ticks / 10 % 1000000), GetCurrentThreadId());
+}
+
+namespace {
+
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+bool crashReportInstalled = false;
+DWORD entryPointSlot = TLS_OUT_OF_INDEXES;
+DWORD functionSlot = TLS_OUT_OF_INDEXES;
+
+const char* ExceptionText(DWORD code) {
+    switch (code) {
+        case EXCEPTION_ACCESS_VIOLATION: return "access violation";
+        case EXCEPTION_IN_PAGE_ERROR: return "in-page error";
+        case EXCEPTION_ILLEGAL_INSTRUCTION: return "illegal instruction";
+        case EXCEPTION_PRIV_INSTRUCTION: return "privileged instruction";
+        case EXCEPTION_INT_DIVIDE_BY_ZERO: return "integer division by zero";
+        case EXCEPTION_INT_OVERFLOW: return "integer overflow";
+        case EXCEPTION_STACK_OVERFLOW: return "stack overflow";
+        case EXCEPTION_BREAKPOINT: return "breakpoint";
+        case EXCEPTION_DATATYPE_MISALIGNMENT: return "misaligned data";
+        case 0xE06D7363: return "C++ exception (Microsoft runtime)";
+        case 0x20474343: return "C++ exception (GNU runtime)";
+        default: return "exception";
+    }
+}
+
+// Stack buffers only: the exception may be a stack overflow, or the heap may be broken.
+void AppendFileOf(FixedText& text, const void* code) {
+    HMODULE module = nullptr;
+    wchar_t wide[520];
+    char ansi[1040];
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<const wchar_t*>(code), &module) &&
+        GetModuleFileNameW(module, wide, sizeof wide / sizeof wide[0]) != 0 &&
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr) != 0) {
+        text.Append(ansi);
+    } else {
+        text.Append("no loaded file");
+    }
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+    char line[2048];
+    const std::size_t capacity = sizeof line - 2;  // room for the line end and a zero
+    const std::size_t prefix = FormatLinePrefix(line, capacity);
+    FixedText text(line + prefix, capacity - prefix);
+    text.Append("crash: exception ").Hex(record.ExceptionCode).Append(" (").Append(ExceptionText(record.ExceptionCode));
+    text.Append(") in code of ");
+    AppendFileOf(text, record.ExceptionAddress);
+    text.Append(" at ").Hex(reinterpret_cast<std::uintptr_t>(record.ExceptionAddress));
+    const auto* entryPoint = static_cast<const char*>(TlsGetValue(entryPointSlot));
+    if (entryPoint) {
+        text.Append(", during ").Append(entryPoint).Append(" of ");
+        AppendFileOf(text, TlsGetValue(functionSlot));
+    } else {
+        text.Append(", no entry point in progress");
+    }
+    std::size_t length = prefix + text.size();
+    line[length++] = '\n';
+    line[length] = '\0';
+    // Without the lock: the faulting thread may hold it.
+    WriteUnlocked(line, length);
+    return previousFilter ? previousFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+void InstallCrashReport() noexcept {
+    if (crashReportInstalled) return;
+    entryPointSlot = TlsAlloc();
+    functionSlot = TlsAlloc();
+    if (entryPointSlot == TLS_OUT_OF_INDEXES || functionSlot == TLS_OUT_OF_INDEXES) {
+        if (entryPointSlot != TLS_OUT_OF_INDEXES) TlsFree(entryPointSlot);
+        if (functionSlot != TLS_OUT_OF_INDEXES) TlsFree(functionSlot);
+        entryPointSlot = functionSlot = TLS_OUT_OF_INDEXES;
+        return;
+    }
+    previousFilter = SetUnhandledExceptionFilter(OnUnhandledException);
+    crashReportInstalled = true;
+}
+
+void RemoveCrashReport() noexcept {
+    if (!crashReportInstalled) return;
+    // A filter set over ours stays: it may chain to ours, which then is gone with the
+    // library, but taking it away would be worse.
+    const LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(previousFilter);
+    if (current != OnUnhandledException) SetUnhandledExceptionFilter(current);
+    TlsFree(entryPointSlot);
+    TlsFree(functionSlot);
+    entryPointSlot = functionSlot = TLS_OUT_OF_INDEXES;
+    crashReportInstalled = false;
+}
+
+CallInProgress NoteCallInProgress(CallInProgress call) noexcept {
+    const LastErrorKept lastError;
+    const CallInProgress previous{static_cast<const char*>(TlsGetValue(entryPointSlot)), TlsGetValue(functionSlot)};
+    TlsSetValue(entryPointSlot, const_cast<char*>(call.entryPoint));
+    TlsSetValue(functionSlot, const_cast<void*>(call.function));
+    return previous;
+}
+
+}  // namespace velmora::platform
