@@ -58,12 +58,19 @@ std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string
     {
         Exclusive lock(mutex_);
         pluginDirectory_ = scanned;
-        types_ = std::make_shared<const ServerTypeTable>();
+        PublishTypes(std::make_shared<const ServerTypeTable>());
     }
     auto table = std::make_shared<const ServerTypeTable>(ScanPluginDirectory(scanned, pluginPath));
     Exclusive lock(mutex_);
-    types_ = table;
+    PublishTypes(table);
     return table;
+}
+
+void ServerManager::PublishTypes(std::shared_ptr<const ServerTypeTable> table) {
+    entriesOfType_.Clear();
+    for (const auto& record : *table)
+        entriesOfType_.Insert(record->typeId, &*entryArrays_.insert(record->plugin->entries()).first);
+    types_ = std::move(table);
 }
 
 VelmoraInt ServerManager::InitSvManage(const VelmoraInitParams* params, VelmoraWord application) {

@@ -1,10 +1,16 @@
 // The library's state for the life of the process, and the work behind every export.
 //
-// Any export may run on any thread at any time. The state is guarded by one lock that is
-// never held while plug-in code, a host callback or the dialog runs, so code that calls
-// back into the library, on the same thread or another, cannot deadlock. The type table
-// is replaced whole, never changed in place: a call in flight keeps the table and the
-// records it started with.
+// Any export may run on any thread at any time. Changes to the state are serialised by one
+// lock that is never held while plug-in code, a host callback or the dialog runs, so code
+// that calls back into the library, on the same thread or another, cannot deadlock. The
+// type table is replaced whole, never changed in place: a call in flight keeps the table
+// and the records it started with.
+//
+// A per-server call takes no lock and writes no shared memory: it reads the registry and
+// a map from type ID to the entry points of that type's plug-in, both of which readers
+// may probe while a change is under way (core/flat_int_map.h). The entry-point arrays
+// that map points to are kept, one per distinct array, for the life of the manager, like
+// the plug-in libraries they point into.
 #pragma once
 
 #include "core/server_registry.h"
@@ -14,6 +20,7 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -54,21 +61,28 @@ private:
     // Scans one directory, making the table empty first and the scan's result afterwards.
     std::shared_ptr<const ServerTypeTable> ScanFrom(const std::string& directory,
                                                     const std::string& pluginPath);
+    // Makes the table current, for walks and for per-server calls. Under the lock.
+    void PublishTypes(std::shared_ptr<const ServerTypeTable> table);
     ServerTypeRecordPtr RecordOfServer(VelmoraInt serverId) const;
-    // The entry point of the plug-in serving the server, or null. Only the address leaves
-    // the lock, and no record is shared: the call on every server goes through here, and
-    // plug-in code stays loaded for the life of the process.
+    // The entry point of the plug-in serving the server, or null. The call on every server
+    // goes through here: two lookups that neither lock nor write, and the address they
+    // end in stays callable for the life of the process.
     template <EntryPoint E>
     typename EntryPointFunction<E>::Type EntryOfServer(VelmoraInt serverId) const {
-        std::shared_lock<std::shared_mutex> lock(mutex_);
-        const VelmoraInt* typeId = registry_.TypeOf(serverId);
-        const TServerTypeDLL* plugin = typeId ? types_->FindPlugin(*typeId) : nullptr;
-        return plugin ? plugin->Entry<E>() : nullptr;
+        const std::optional<VelmoraInt> typeId = registry_.TypeOf(serverId);
+        if (!typeId) return nullptr;
+        const std::optional<const EntryPointArray*> entries = entriesOfType_.Find(*typeId);
+        return entries ? EntryIn<E>(**entries) : nullptr;
     }
 
     mutable std::shared_mutex mutex_;
     std::shared_ptr<const ServerTypeTable> types_ = std::make_shared<const ServerTypeTable>();
     ServerRegistry registry_;
+    // The entry points of the first plug-in of each type of types_.
+    FlatIntMap<const EntryPointArray*> entriesOfType_;
+    // Every distinct entry-point array any table has had: as many as plug-in libraries
+    // were ever bound, however often the library is initialised.
+    std::set<EntryPointArray> entryArrays_;
     VelmoraSelectServerCallBack selectCallback_ = nullptr;
     VelmoraWord selectUser_ = 0;
     std::string pluginDirectory_;

@@ -3,7 +3,7 @@
 namespace velmora {
 
 std::optional<ServerEntry> ServerRegistry::Find(VelmoraInt serverId) const {
-    const VelmoraInt* typeId = TypeOf(serverId);
+    const std::optional<VelmoraInt> typeId = TypeOf(serverId);
     if (!typeId) return std::nullopt;
     return ServerEntry{serverId, *typeId};
 }

@@ -15,6 +15,15 @@ namespace velmora {
 // Answer of a call whose entry point the plug-in does not export.
 constexpr VelmoraInt kMissingEntryPoint = VELMORA_NOT_FOUND;
 
+// The addresses of a plug-in's entry points, in the order of the entry-point table; null
+// for one the plug-in lacks.
+using EntryPointArray = std::array<platform::Symbol, kEntryPointCount>;
+
+template <EntryPoint E>
+typename EntryPointFunction<E>::Type EntryIn(const EntryPointArray& entries) {
+    return reinterpret_cast<typename EntryPointFunction<E>::Type>(entries[IndexOf(E)]);
+}
+
 class TServerTypeDLL {
 public:
     TServerTypeDLL() = default;
@@ -50,8 +59,9 @@ public:
     // never unloaded, so the address stays callable after this object is gone.
     template <EntryPoint E>
     typename EntryPointFunction<E>::Type Entry() const {
-        return reinterpret_cast<typename EntryPointFunction<E>::Type>(entries_[IndexOf(E)]);
+        return EntryIn<E>(entries_);
     }
+    const EntryPointArray& entries() const { return entries_; }
 
     bool Has(EntryPoint entry) const { return entries_[IndexOf(entry)] != nullptr; }
     VelmoraInt typeId() const { return typeId_; }
@@ -61,7 +71,7 @@ private:
 
     std::unique_ptr<TDllLoad> loader_;
     VelmoraInt typeId_ = 0;
-    std::array<platform::Symbol, kEntryPointCount> entries_{};
+    EntryPointArray entries_{};
 };
 
 }  // namespace velmora
