@@ -10,12 +10,15 @@ native+=(clang-14 libclang-rt-14-dev)
 native+=(libbenchmark-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
          xvfb xauth llvm lld)
+# make bench only: it draws docs/performance.png.
+plots=(gnuplot-nox)
 
 want=("${native[@]}")
 case "${1:-all}" in
   native) ;;
   all) want+=("${windows[@]}") ;;
-  *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+  bench) want+=("${windows[@]}" "${plots[@]}") ;;
+  *) echo "usage: $0 [native|all|bench]" >&2; exit 2 ;;
 esac
 
 missing=()

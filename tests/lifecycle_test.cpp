@@ -307,6 +307,10 @@ TEST_F(SearchOrder, DirectoryFieldTextEndsAtItsFirstZero) {
 }
 
 TEST_F(SearchOrder, DirectoryOfTheFullCapacityIsScannedWhole) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the system's ANSI file functions take at most 260 characters, and the search pattern "
+                    "under a directory of 255 is 266 long: no plug-in can be found there on Windows";
+#endif
     // The directory text fills its 255 characters; cut by one it names no directory.
     const std::string parent = test::ExecutableDirectory() + "capacity";
     const std::string directory = parent + platform::kPathSeparator + std::string(255 - parent.size() - 1, 'd');

@@ -43,9 +43,17 @@ public:
 
     // The value of the key. Safe on any thread at any time, even while the map changes.
     std::optional<Value> Find(std::int32_t key) const {
+        Value value;
+        if (Find(key, value)) return value;
+        return std::nullopt;
+    }
+
+    // The same for the per-call path: true with the key's value in value, or false. The
+    // value stays in a register, where an optional would go through memory.
+    bool Find(std::int32_t key, Value& value) const {
         for (;;) {
             const std::uint32_t generation = generation_.load(std::memory_order_acquire);
-            const std::optional<Value> found = FindIn(*current_.load(std::memory_order_acquire), key);
+            const bool found = FindIn(*current_.load(std::memory_order_acquire), key, value);
             if (generation_.load(std::memory_order_relaxed) == generation) return found;
         }
     }
@@ -126,11 +134,12 @@ private:
     static bool IsMarker(std::int32_t key) { return key == kFreeKey || key == kErasedKey; }
     Aside& MarkerOf(std::int32_t key) { return aside_[key == kErasedKey]; }
 
-    std::optional<Value> FindIn(const Array& array, std::int32_t key) const {
+    bool FindIn(const Array& array, std::int32_t key, Value& value) const {
         if (IsMarker(key)) {
             const Aside& aside = aside_[key == kErasedKey];
-            if (!aside.present.load(std::memory_order_acquire)) return std::nullopt;
-            return aside.value.load(std::memory_order_acquire);
+            if (!aside.present.load(std::memory_order_acquire)) return false;
+            value = aside.value.load(std::memory_order_acquire);
+            return true;
         }
         // Bounded by the slot count: a reader that raced a rebuild may meet an array with
         // no free slot left in it, and finds out from the generation afterwards.
@@ -138,10 +147,13 @@ private:
         for (std::size_t probes = 0; probes <= array.mask; ++probes, i = (i + 1) & array.mask) {
             const Slot& slot = array.slots[i];
             const std::int32_t found = slot.key.load(std::memory_order_acquire);
-            if (found == key) return slot.value.load(std::memory_order_acquire);
-            if (found == kFreeKey) return std::nullopt;
+            if (found == key) {
+                value = slot.value.load(std::memory_order_acquire);
+                return true;
+            }
+            if (found == kFreeKey) return false;
         }
-        return std::nullopt;
+        return false;
     }
 
     bool InsertAside(Aside& aside, Value value) {

@@ -67,9 +67,10 @@ std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string
 }
 
 void ServerManager::PublishTypes(std::shared_ptr<const ServerTypeTable> table) {
-    entriesOfType_.Clear();
-    for (const auto& record : *table)
-        entriesOfType_.Insert(record->typeId, &*entryArrays_.insert(record->plugin->entries()).first);
+    for (std::size_t entry = 0; entry < kEntryPointCount; ++entry) {
+        entryOfType_[entry].Clear();
+        for (const auto& record : *table) entryOfType_[entry].Insert(record->typeId, record->plugin->entries()[entry]);
+    }
     types_ = std::move(table);
 }
 

@@ -6,11 +6,10 @@
 // type table is replaced whole, never changed in place: a call in flight keeps the table
 // and the records it started with.
 //
-// A per-server call takes no lock and writes no shared memory: it reads the registry and
-// a map from type ID to the entry points of that type's plug-in, both of which readers
-// may probe while a change is under way (core/flat_int_map.h). The entry-point arrays
-// that map points to are kept, one per distinct array, for the life of the manager, like
-// the plug-in libraries they point into.
+// A per-server call takes no lock and writes no shared memory: it reads the registry and,
+// for its entry point, a map from type ID to that entry point's address in the type's
+// plug-in, maps that readers may probe while a change is under way (core/flat_int_map.h).
+// Plug-in libraries are never unloaded, so an address found stays callable.
 #pragma once
 
 #include "core/server_registry.h"
@@ -19,8 +18,8 @@
 #include <velmora/velmora.h>
 
 #include <memory>
+#include <array>
 #include <mutex>
-#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -65,24 +64,22 @@ private:
     void PublishTypes(std::shared_ptr<const ServerTypeTable> table);
     ServerTypeRecordPtr RecordOfServer(VelmoraInt serverId) const;
     // The entry point of the plug-in serving the server, or null. The call on every server
-    // goes through here: two lookups that neither lock nor write, and the address they
-    // end in stays callable for the life of the process.
+    // goes through here: two lookups that neither lock nor write.
     template <EntryPoint E>
     typename EntryPointFunction<E>::Type EntryOfServer(VelmoraInt serverId) const {
-        const std::optional<VelmoraInt> typeId = registry_.TypeOf(serverId);
-        if (!typeId) return nullptr;
-        const std::optional<const EntryPointArray*> entries = entriesOfType_.Find(*typeId);
-        return entries ? EntryIn<E>(**entries) : nullptr;
+        VelmoraInt typeId = 0;
+        platform::Symbol entry = nullptr;
+        if (!registry_.TypeOf(serverId, typeId) || !entryOfType_[IndexOf(E)].Find(typeId, entry)) return nullptr;
+        return EntryFunction<E>(entry);
     }
 
     mutable std::shared_mutex mutex_;
     std::shared_ptr<const ServerTypeTable> types_ = std::make_shared<const ServerTypeTable>();
     ServerRegistry registry_;
-    // The entry points of the first plug-in of each type of types_.
-    FlatIntMap<const EntryPointArray*> entriesOfType_;
-    // Every distinct entry-point array any table has had: as many as plug-in libraries
-    // were ever bound, however often the library is initialised.
-    std::set<EntryPointArray> entryArrays_;
+    // Per entry point, its address in the first plug-in of each type of types_ (null when
+    // that plug-in lacks it). One small map per entry point keeps the lines a call reads
+    // few: a host calling one export over many types touches only that export's map.
+    std::array<FlatIntMap<platform::Symbol>, kEntryPointCount> entryOfType_;
     VelmoraSelectServerCallBack selectCallback_ = nullptr;
     VelmoraWord selectUser_ = 0;
     std::string pluginDirectory_;

@@ -14,7 +14,8 @@ namespace velmora {
 class ServerRegistry {
 public:
     std::optional<ServerEntry> Find(VelmoraInt serverId) const;
-    std::optional<VelmoraInt> TypeOf(VelmoraInt serverId) const { return typeOf_.Find(serverId); }
+    // True with the server's type ID in typeId, or false.
+    bool TypeOf(VelmoraInt serverId, VelmoraInt& typeId) const { return typeOf_.Find(serverId, typeId); }
     // Adds the entry unless its server ID is registered already; an earlier entry stays
     // as it is.
     void AddIfAbsent(const ServerEntry& entry);

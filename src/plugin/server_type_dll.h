@@ -19,9 +19,10 @@ constexpr VelmoraInt kMissingEntryPoint = VELMORA_NOT_FOUND;
 // for one the plug-in lacks.
 using EntryPointArray = std::array<platform::Symbol, kEntryPointCount>;
 
+// An entry point's address as the function it is.
 template <EntryPoint E>
-typename EntryPointFunction<E>::Type EntryIn(const EntryPointArray& entries) {
-    return reinterpret_cast<typename EntryPointFunction<E>::Type>(entries[IndexOf(E)]);
+typename EntryPointFunction<E>::Type EntryFunction(platform::Symbol entry) {
+    return reinterpret_cast<typename EntryPointFunction<E>::Type>(entry);
 }
 
 class TServerTypeDLL {
@@ -59,7 +60,7 @@ public:
     // never unloaded, so the address stays callable after this object is gone.
     template <EntryPoint E>
     typename EntryPointFunction<E>::Type Entry() const {
-        return EntryIn<E>(entries_);
+        return EntryFunction<E>(entries_[IndexOf(E)]);
     }
     const EntryPointArray& entries() const { return entries_; }
 
