@@ -14,7 +14,7 @@ set xtics ("1" 1, "10" 10, "100" 100, "1k" 1000, "10k" 10000, "100k" 100000)
 set xlabel "registered servers"
 set ylabel "ns per call (wall time / calls of all threads)"
 set grid
-set key top left
+set key bottom right
 threads = "1 2 4"
 colours = "#1f77b4 #d62728 #2ca02c"
 do for [build in "linux win32 win64"] {
