@@ -93,11 +93,11 @@ public:
         }
     }
 
-    // Removes every key at once: a reader sees all of them or none.
+    // Removes every key: the slot array's keys at once, then the two kept aside.
     void Clear() {
-        for (Aside& aside : aside_) aside.present.store(false, std::memory_order_release);
         live_ = 0;
         Publish(Rebuilt(kMinimumCapacity, nullptr));
+        for (Aside& aside : aside_) aside.present.store(false, std::memory_order_release);
     }
 
 private:
@@ -112,7 +112,7 @@ private:
     };
 
     struct Array {
-        explicit Array(std::size_t capacity) : mask(capacity - 1), slots(new Slot[capacity]) {
+        explicit Array(std::size_t capacity) : mask(capacity - 1), slots(std::make_unique<Slot[]>(capacity)) {
             for (std::size_t c = capacity; c > 1; c /= 2) --shift;
         }
         std::size_t capacity() const { return mask + 1; }
@@ -201,8 +201,9 @@ private:
             if (array->capacity() == capacity && array.get() != current_.load(std::memory_order_relaxed))
                 target = array.get();
         if (target) {
-            // Readers still probing the retired array must notice it change under them.
-            generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            // Readers still probing the retired array must notice it change under them; a
+            // reader that sees the new generation also sees the array that replaced it.
+            generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
             for (std::size_t i = 0; i < capacity; ++i) target->slots[i].key.store(kFreeKey, std::memory_order_release);
         } else {
             arrays_.push_back(std::make_unique<Array>(capacity));
