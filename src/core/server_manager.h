@@ -17,8 +17,8 @@
 
 #include <velmora/velmora.h>
 
-#include <memory>
 #include <array>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
