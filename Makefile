@@ -57,12 +57,11 @@ fuzz:
 	cmake --build --preset linux-fuzz -j "$$(nproc)"
 	fuzz/run.sh $(FUZZ_SECONDS)
 
-# The benchmarks of bench/ with release flags: builds them, runs them and prints the
-# figures against their goals. BENCH_ARGS goes to Google Benchmark, for example
-# BENCH_ARGS=--benchmark_filter=Discovery.
+# The benchmarks of bench/ with release flags, on Linux and for both Windows DLLs under
+# Wine: builds and runs them, prints the figures against their goals and draws
+# docs/performance.png (with gnuplot, which only this target installs). BENCH_ARGS goes to
+# the Google Benchmark program of discovery, for example BENCH_ARGS=--benchmark_min_time=1.
 .PHONY: bench
 bench:
-	scripts/setup-deps.sh native
-	cmake --preset bench >/dev/null
-	cmake --build --preset bench -j "$$(nproc)"
-	build/bench/bin/velmora_bench $(BENCH_ARGS)
+	scripts/setup-deps.sh bench
+	bench/run.sh $(BENCH_ARGS)

@@ -1,8 +1,7 @@
-// The library as a host uses it, timed: a forwarded per-server call against the same
-// plug-in entry point called through a function pointer, by registry size, number of
-// server types and threads; and discovery of a folder of plug-ins against loading the same
-// libraries and resolving their entry points by hand. Ends with the figures set against
-// their goals.
+// Discovery as a host meets it, timed: Velmora_InitSvManage over a folder of plug-ins
+// against loading the same libraries and resolving their entry points by hand. Ends with
+// the figures set against their goal. (The per-server calls are timed by call_bench.cpp,
+// which runs on every target.)
 #include <velmora/entry_points.h>
 #include <velmora/velmora.h>
 
@@ -19,28 +18,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Folders of bench plug-ins: types1, types16 and types256 (type IDs 0...n-1) and
-// discovery200 (200 more copies).
+// The folder of 200 bench plug-ins (type IDs 0...199).
 const std::string kPluginRoot = BENCH_PLUGIN_DIR;
 constexpr int kDiscoveryPlugins = 200;
 constexpr int kDiscoveryRuns = 30;
-constexpr VelmoraInt kFirstServer = 1000;
-
-const std::vector<int64_t> kServerCounts = {1, 100, 10000, 100000};
-const std::vector<int64_t> kTypeCounts = {1, 16, 256};
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "velmora_bench: %s\n", what.c_str());
     std::exit(1);
 }
 
-std::string TypesFolder(int64_t types) { return kPluginRoot + "/types" + std::to_string(types); }
 std::string DiscoveryFolder() { return kPluginRoot + "/discovery" + std::to_string(kDiscoveryPlugins); }
 
 // The plug-in files of a folder, full paths, in the order the system lists them.
@@ -63,83 +55,6 @@ VelmoraInitParams ParamsFor(const std::string& directory) {
     params.pluginDirectory[0] = static_cast<unsigned char>(directory.size());
     std::memcpy(params.pluginDirectory + 1, directory.data(), directory.size());
     return params;
-}
-
-// ---- Forwarded and direct calls ------------------------------------------------------
-
-struct DirectCall {
-    VelmoraInt server;
-    VelmoraEntry_PTZControl entry;
-};
-
-// What the library holds for the benchmark being run: registered servers, one type each
-// in turn, and the order the calls visit them (shuffled, so that a large registry is not
-// walked in the order it was filled).
-struct Arrangement {
-    int64_t servers = 0;
-    int64_t types = 0;
-    std::vector<VelmoraInt> order;
-    std::vector<DirectCall> direct;
-};
-Arrangement arrangement;
-
-void Arrange(int64_t servers, int64_t types) {
-    if (arrangement.servers == servers && arrangement.types == types) return;
-    for (VelmoraInt server : arrangement.order)
-        if (Velmora_DelServer(server) != 1) Fail("DelServer failed");
-    if (arrangement.types != types) {
-        const VelmoraInitParams params = ParamsFor(TypesFolder(types));
-        Velmora_InitSvManage(&params, 0);
-    }
-    // The entry points the library bound: the same files are loaded already.
-    std::map<VelmoraInt, VelmoraEntry_PTZControl> ptzOfType;
-    for (const std::string& file : PluginFiles(TypesFolder(types))) {
-        void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        if (!module) Fail("not loaded by the library: " + file);
-        const auto typeId = reinterpret_cast<VelmoraEntry_GetServerTypeID>(dlsym(module, "GetServerTypeID"));
-        ptzOfType[typeId()] = reinterpret_cast<VelmoraEntry_PTZControl>(dlsym(module, "PTZControl"));
-    }
-    if (static_cast<int64_t>(ptzOfType.size()) != types) Fail("wrong number of types in " + TypesFolder(types));
-
-    arrangement = Arrangement{servers, types, {}, {}};
-    for (int64_t i = 0; i < servers; ++i) {
-        VelmoraLoginRecord record{static_cast<VelmoraInt>(kFirstServer + i), static_cast<VelmoraInt>(i % types)};
-        if (Velmora_LoginServer(&record) != 1) Fail("LoginServer failed");
-        arrangement.order.push_back(record.serverId);
-    }
-    std::shuffle(arrangement.order.begin(), arrangement.order.end(), std::mt19937(42));
-    for (VelmoraInt server : arrangement.order) {
-        arrangement.direct.push_back({server, ptzOfType.at((server - kFirstServer) % types)});
-        if (Velmora_PTZControl(server, 2, 3, 4, 5) != 1) Fail("a registered server is not forwarded");
-    }
-}
-
-void ArrangeFor(const benchmark::State& state) { Arrange(state.range(0), state.range(1)); }
-
-// Each thread starts at its own place in the order.
-std::size_t StartOf(const benchmark::State& state, std::size_t size) {
-    return static_cast<std::size_t>(state.thread_index()) * size / static_cast<std::size_t>(state.threads());
-}
-
-void ForwardedCall(benchmark::State& state) {
-    const std::vector<VelmoraInt>& order = arrangement.order;
-    std::size_t i = StartOf(state, order.size());
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(Velmora_PTZControl(order[i], 2, 3, 4, 5));
-        if (++i == order.size()) i = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-
-void DirectCallOfTheEntryPoint(benchmark::State& state) {
-    const std::vector<DirectCall>& direct = arrangement.direct;
-    std::size_t i = StartOf(state, direct.size());
-    for (auto _ : state) {
-        const DirectCall& call = direct[i];
-        benchmark::DoNotOptimize(call.entry(call.server, 2, 3, 4, 5));
-        if (++i == direct.size()) i = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
 }
 
 // ---- Discovery -----------------------------------------------------------------------
@@ -263,50 +178,9 @@ private:
     std::map<std::string, std::vector<double>> samples_;
 };
 
-std::string CallKey(const char* function, int64_t servers, int64_t types, int threads) {
-    return std::string(function) + "/servers:" + std::to_string(servers) + "/types:" + std::to_string(types) +
-           "/threads:" + std::to_string(threads);
-}
-
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 void PrintGoals(const GoalReporter& results) {
-    std::printf("\nAgainst the goals (medians)\n");
-    bool header = false;
-    for (int64_t types : kTypeCounts) {
-        const double base = results.Median(CallKey("ForwardedCall", 1, types, 1));
-        for (int64_t servers : kServerCounts) {
-            const double forwarded = results.Median(CallKey("ForwardedCall", servers, types, 1));
-            const double direct = results.Median(CallKey("DirectCall", servers, types, 1));
-            if (forwarded < 0 || direct < 0 || base < 0) continue;
-            if (!header) {
-                std::printf("\nNanoseconds per call\n\n"
-                            "| servers | types | forwarded | direct | overhead (goal <= 50) | vs 1 server (goal <= 1.5x) |\n"
-                            "|--------:|------:|----------:|-------:|----------------------:|---------------------------:|\n");
-                header = true;
-            }
-            const double overhead = forwarded - direct;
-            const double growth = forwarded / base;
-            std::printf("| %7lld | %5lld | %9.1f | %6.1f | %12.1f %-8s | %18.2fx %-6s |\n",
-                        static_cast<long long>(servers), static_cast<long long>(types), forwarded, direct,
-                        overhead, Verdict(overhead <= 50), growth, servers == 1 ? "" : Verdict(growth <= 1.5));
-        }
-    }
-
-    header = false;
-    for (const auto& [servers, types] : {std::pair<int64_t, int64_t>{1, 1}, {100000, 256}}) {
-        const double forwarded = results.Median(CallKey("ForwardedCall", servers, types, 4));
-        const double direct = results.Median(CallKey("DirectCall", servers, types, 4));
-        if (forwarded < 0 || direct < 0) continue;
-        if (!header) {
-            std::printf("\n4 threads: wall time per call, all threads together\n\n"
-                        "| servers | types | forwarded | direct |\n|---:|---:|---:|---:|\n");
-            header = true;
-        }
-        std::printf("| %lld | %lld | %.1f ns | %.1f ns |\n", static_cast<long long>(servers),
-                    static_cast<long long>(types), forwarded, direct);
-    }
-
     const double library = results.Median("Discovery/Velmora_InitSvManage//threads:1");
     const double byHand = results.Median("Discovery/dlopen_and_dlsym_by_hand//threads:1");
     if (library > 0 && byHand > 0)
@@ -320,19 +194,6 @@ void Register() {
         ->Iterations(kDiscoveryRuns)->UseManualTime()->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Discovery/dlopen_and_dlsym_by_hand", DiscoveryByHand)
         ->Iterations(kDiscoveryRuns)->UseManualTime()->Unit(benchmark::kMillisecond);
-    // Forwarded and direct side by side for each arrangement, so both see the same state.
-    for (int64_t types : kTypeCounts)
-        for (int64_t servers : kServerCounts)
-            for (const auto& [name, function] : {std::pair{"ForwardedCall", ForwardedCall},
-                                                 std::pair{"DirectCall", DirectCallOfTheEntryPoint}})
-                benchmark::RegisterBenchmark(name, function)
-                    ->Args({servers, types})->ArgNames({"servers", "types"})->Setup(ArrangeFor)->UseRealTime();
-    for (const auto& [servers, types] : {std::pair<int64_t, int64_t>{1, 1}, {100000, 256}})
-        for (const auto& [name, function] : {std::pair{"ForwardedCall", ForwardedCall},
-                                             std::pair{"DirectCall", DirectCallOfTheEntryPoint}})
-            benchmark::RegisterBenchmark(name, function)
-                ->Args({servers, types})->ArgNames({"servers", "types"})->Setup(ArrangeFor)->Threads(4)
-                ->UseRealTime();
 }
 
 }  // namespace

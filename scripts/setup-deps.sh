@@ -15,12 +15,15 @@ windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-us
 # The Free Pascal cross-compiler for i386-win32 is built from these sources and the
 # installed compiler's message file and fpcmake (scripts/build-fpc-win32.sh).
 windows+=(fpc-source-3.2.2 fp-utils-3.2.2)
+# make bench only: it draws docs/performance.png.
+plots=(gnuplot-nox)
 
 want=("${native[@]}")
 case "${1:-all}" in
   native) ;;
   all) want+=("${windows[@]}") ;;
-  *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+  bench) want+=("${windows[@]}" "${plots[@]}") ;;
+  *) echo "usage: $0 [native|all|bench]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,6 +1,7 @@
 // The flat hash map behind the server registry and the type lookup, against std::map as a
 // model: every key value (INT32_MIN included), growth, and removal from the middle of
-// probe runs and across the end of the array.
+// probe runs and across the end of the array; and lookups on other threads while it
+// changes.
 #include "core/flat_int_map.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,10 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <atomic>
+#include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace velmora {
@@ -18,23 +22,23 @@ namespace {
 // Every key of the model is found with its value, and the probes around them are not.
 void ExpectSame(const FlatIntMap<std::int32_t>& map, const std::map<std::int32_t, std::int32_t>& model) {
     for (const auto& [key, value] : model) {
-        const std::int32_t* found = map.Find(key);
-        ASSERT_NE(found, nullptr) << key;
+        const std::optional<std::int32_t> found = map.Find(key);
+        ASSERT_TRUE(found) << key;
         EXPECT_EQ(*found, value) << key;
     }
     for (const auto& [key, value] : model) {
         if (key > INT32_MIN && !model.count(key - 1)) {
-            EXPECT_EQ(map.Find(key - 1), nullptr) << key - 1;
+            EXPECT_FALSE(map.Find(key - 1)) << key - 1;
         }
         if (key < INT32_MAX && !model.count(key + 1)) {
-            EXPECT_EQ(map.Find(key + 1), nullptr) << key + 1;
+            EXPECT_FALSE(map.Find(key + 1)) << key + 1;
         }
     }
 }
 
 TEST(FlatIntMap, EmptyMapFindsNothing) {
     const FlatIntMap<std::int32_t> map;
-    for (std::int32_t key : {0, 1, -1, INT32_MIN, INT32_MAX}) EXPECT_EQ(map.Find(key), nullptr);
+    for (std::int32_t key : {0, 1, -1, INT32_MIN, INT32_MAX}) EXPECT_FALSE(map.Find(key));
 }
 
 TEST(FlatIntMap, InsertKeepsTheFirstValueAndPutReplacesIt) {
@@ -42,12 +46,12 @@ TEST(FlatIntMap, InsertKeepsTheFirstValueAndPutReplacesIt) {
     for (std::int32_t key : {7, INT32_MIN, INT32_MAX, 0, -1}) {
         EXPECT_TRUE(map.Insert(key, 1)) << key;
         EXPECT_FALSE(map.Insert(key, 2)) << key;
-        ASSERT_NE(map.Find(key), nullptr);
+        ASSERT_TRUE(map.Find(key));
         EXPECT_EQ(*map.Find(key), 1);
         map.Put(key, 3);
         EXPECT_EQ(*map.Find(key), 3);
         map.Erase(key);
-        EXPECT_EQ(map.Find(key), nullptr) << key;
+        EXPECT_FALSE(map.Find(key)) << key;
         map.Erase(key);
         EXPECT_TRUE(map.Insert(key, 4)) << "a removed key can come back";
         EXPECT_EQ(*map.Find(key), 4);
@@ -75,7 +79,7 @@ TEST(FlatIntMap, GrowsAndShrinksThroughConsecutiveAndScatteredKeys) {
     for (const auto& entry : std::map<std::int32_t, std::int32_t>(model)) {
         map.Erase(entry.first);
         model.erase(entry.first);
-        EXPECT_EQ(map.Find(entry.first), nullptr);
+        EXPECT_FALSE(map.Find(entry.first));
     }
     ExpectSame(map, model);
 }
@@ -125,6 +129,56 @@ TEST(FlatIntMap, RandomOperationsOnANearlyFullSmallArrayMatchTheModel) {
             model.erase(key);
         }
         ExpectSame(map, model);
+    }
+}
+
+TEST(FlatIntMap, ReadersOnOtherThreadsSeeEveryStateWhole) {
+    // Keys 0...63 stay with the value 1000 + key throughout; the writer grows the map,
+    // re-values, removes and re-adds keys 64 and up and clears nothing, so every rebuild and
+    // every reuse of a spare array happens under the readers. Negative keys never exist.
+    constexpr std::int32_t kSteady = 64;
+    FlatIntMap<std::int32_t> map;
+    for (std::int32_t key = 0; key < kSteady; ++key) map.Insert(key, 1000 + key);
+    std::atomic<bool> writing{true};
+    std::atomic<long> wrong{0};
+    const auto read = [&](std::int32_t first) {
+        while (writing.load()) {
+            for (std::int32_t key = first; key < kSteady; key += 2) {
+                const std::optional<std::int32_t> found = map.Find(key);
+                if (!found || *found != 1000 + key) ++wrong;
+                if (map.Find(-1 - key)) ++wrong;
+            }
+            // A changing key is absent or has a value the writer gave it.
+            const std::optional<std::int32_t> changing = map.Find(kSteady + first);
+            if (changing && *changing != -(kSteady + first) && *changing != kSteady + first) ++wrong;
+        }
+    };
+    std::thread even(read, 0);
+    std::thread odd(read, 1);
+    std::mt19937 random(3);
+    for (int round = 0; round < 200; ++round) {
+        const std::int32_t span = 16 << (round % 8);  // grow to a few thousand keys and back
+        for (std::int32_t key = kSteady; key < kSteady + span; ++key) map.Put(key, key);
+        for (std::int32_t key = kSteady; key < kSteady + span; ++key)
+            if (random() % 2) map.Put(key, -key);
+        for (std::int32_t key = kSteady; key < kSteady + span; ++key) map.Erase(key);
+    }
+    writing.store(false);
+    even.join();
+    odd.join();
+    EXPECT_EQ(wrong.load(), 0);
+    for (std::int32_t key = 0; key < kSteady; ++key) EXPECT_EQ(map.Find(key), 1000 + key);
+}
+
+TEST(FlatIntMap, ClearRemovesEveryKeyAndTheMapFillsAgain) {
+    FlatIntMap<std::int32_t> map;
+    for (int round = 0; round < 3; ++round) {
+        for (std::int32_t key : {5, INT32_MIN, INT32_MIN + 1, 900}) map.Put(key, key / 2 + round);
+        map.Clear();
+        for (std::int32_t key : {5, INT32_MIN, INT32_MIN + 1, 900}) EXPECT_FALSE(map.Find(key)) << key;
+        for (std::int32_t key = 0; key < 100; ++key) EXPECT_TRUE(map.Insert(key, key + round));
+        for (std::int32_t key = 0; key < 100; ++key) EXPECT_EQ(map.Find(key), key + round);
+        map.Clear();
     }
 }
 

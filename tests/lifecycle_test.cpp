@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace velmora {
 namespace {
@@ -200,6 +201,48 @@ TEST_F(Lifecycle, PluginReenteringInitFromDeInitClientLeavesTheRunningLoopIntact
     EXPECT_EQ(Journal("Type1").size(), 6u);
 }
 
+// What code run from inside a scan (a plug-in calling back from GetServerTypeID or
+// SetPath) sees of the library.
+struct ScanWatch {
+    LoadedVelmora* library = nullptr;
+    VelmoraInt server = 0;
+    std::vector<std::string> seen;
+};
+ScanWatch* scanWatch = nullptr;
+
+void VELMORA_CALL CountType(VelmoraInt, const char*, VelmoraWord user) { ++*reinterpret_cast<int*>(user); }
+
+void LookFromInsideTheScan(const char* where) {
+    LoadedVelmora& library = *scanWatch->library;
+    int types = 0;
+    library.GetServerTypeInfo(CountType, reinterpret_cast<VelmoraWord>(&types));
+    scanWatch->seen.push_back(std::string(where) + ": " + std::to_string(types) + " types, type 1 " +
+                              std::to_string(library.GetServerTypeID(GetTypeDisplayName(1).c_str())) +
+                              ", server " + std::to_string(library.PTZControl(scanWatch->server, 2, 3, 4, 5)));
+}
+
+TEST_F(Lifecycle, TheTableIsEmptyWhileInitScans) {
+    const auto types = MakeParams("", PluginDirectory("types"));
+    library.InitSvManage(&types, 0);
+    VelmoraLoginRecord login{77, 1};
+    ASSERT_EQ(library.LoginServer(&login), 1);
+    ASSERT_EQ(library.PTZControl(77, 2, 3, 4, 5), 1);
+
+    ScanWatch watch{&library, 77, {}};
+    scanWatch = &watch;
+    JournalSetHook(LookFromInsideTheScan);
+    const auto scanned = MakeParams("", PluginDirectory("scanhook"));
+    library.InitSvManage(&scanned, 0);
+    JournalSetHook(nullptr);
+
+    // The three type-ID calls of an examined candidate and its SetPath, each seeing no type,
+    // not even the one about to be found.
+    const std::string empty = ": 0 types, type 1 -1, server -1";
+    EXPECT_EQ(watch.seen, (std::vector<std::string>{"GetServerTypeID" + empty, "GetServerTypeID" + empty,
+                                                    "SetPath" + empty, "GetServerTypeID" + empty}));
+    EXPECT_EQ(library.GetServerTypeID(GetTypeDisplayName(1).c_str()), 1) << "the scan's table once it ended";
+}
+
 // Where InitSvManage searches, seen through the library's state.
 class SearchOrder : public testing::Test {
 protected:
@@ -261,6 +304,24 @@ TEST_F(SearchOrder, DirectoryFieldTextEndsAtItsFirstZero) {
     manager.InitSvManage(&params, 0);
     EXPECT_EQ(manager.pluginDirectory(), PluginDirectory("types"));
     EXPECT_EQ(manager.serverTypes()->size(), 6u);
+}
+
+TEST_F(SearchOrder, DirectoryOfTheFullCapacityIsScannedWhole) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the system's ANSI file functions take at most 260 characters, and the search pattern "
+                    "under a directory of 255 is 266 long: no plug-in can be found there on Windows";
+#endif
+    // The directory text fills its 255 characters; cut by one it names no directory.
+    const std::string parent = test::ExecutableDirectory() + "capacity";
+    const std::string directory = parent + platform::kPathSeparator + std::string(255 - parent.size() - 1, 'd');
+    ASSERT_EQ(directory.size(), 255u);
+    std::filesystem::create_directories(directory);
+    {
+        test::PlacedPlugin placed(Fallback(), directory, "QXDVRAtCapacity" + kExtension);
+        EXPECT_EQ(Init(directory), "QXDVRAtCapacity" + kExtension + " ");
+        EXPECT_EQ(manager.pluginDirectory(), directory);
+    }
+    std::filesystem::remove_all(parent);
 }
 
 TEST(DirectoryText, DirectoryPartEndsInTheLastDelimiter) {

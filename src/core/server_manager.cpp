@@ -91,7 +91,7 @@ std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string
     {
         Exclusive lock(mutex_);
         pluginDirectory_ = scanned;
-        types_ = std::make_shared<const ServerTypeTable>();
+        PublishTypes(std::make_shared<const ServerTypeTable>());
     }
     const bool logged = runlog::Enabled();
     if (logged)
@@ -102,8 +102,16 @@ std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string
     runlog::Write(Level::Events, "directory \"%s\": %d plug-in(s) accepted", scanned.c_str(),
                   static_cast<int>(table->size()));
     Exclusive lock(mutex_);
-    types_ = table;
+    PublishTypes(table);
     return table;
+}
+
+void ServerManager::PublishTypes(std::shared_ptr<const ServerTypeTable> table) {
+    for (std::size_t entry = 0; entry < kEntryPointCount; ++entry) {
+        entryOfType_[entry].Clear();
+        for (const auto& record : *table) entryOfType_[entry].Insert(record->typeId, record->plugin->entries()[entry]);
+    }
+    types_ = std::move(table);
 }
 
 VelmoraInt ServerManager::InitSvManage(const VelmoraInitParams* params, VelmoraWord application) {

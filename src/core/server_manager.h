@@ -1,10 +1,15 @@
 // The library's state for the life of the process, and the work behind every export.
 //
-// Any export may run on any thread at any time. The state is guarded by one lock that is
-// never held while plug-in code, a host callback or the dialog runs, so code that calls
-// back into the library, on the same thread or another, cannot deadlock. The type table
-// is replaced whole, never changed in place: a call in flight keeps the table and the
-// records it started with.
+// Any export may run on any thread at any time. Changes to the state are serialised by one
+// lock that is never held while plug-in code, a host callback or the dialog runs, so code
+// that calls back into the library, on the same thread or another, cannot deadlock. The
+// type table is replaced whole, never changed in place: a call in flight keeps the table
+// and the records it started with.
+//
+// A per-server call takes no lock and writes no shared memory: it reads the registry and,
+// for its entry point, a map from type ID to that entry point's address in the type's
+// plug-in, maps that readers may probe while a change is under way (core/flat_int_map.h).
+// Plug-in libraries are never unloaded, so an address found stays callable.
 #pragma once
 
 #include "core/run_log.h"
@@ -13,6 +18,7 @@
 
 #include <velmora/velmora.h>
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -58,6 +64,8 @@ private:
     // why tells the log why this directory is tried.
     std::shared_ptr<const ServerTypeTable> ScanFrom(const std::string& directory,
                                                     const std::string& pluginPath, const char* why);
+    // Makes the table current, for walks and for per-server calls. Under the lock.
+    void PublishTypes(std::shared_ptr<const ServerTypeTable> table);
     // The answer of a per-server call that reached no plug-in, told to the verbose log.
     [[gnu::cold, gnu::noinline]] VelmoraInt NotForwarded(VelmoraInt serverId, EntryPoint entry) const;
     // A per-server call with the entry point noted for the crash line.
@@ -67,20 +75,23 @@ private:
         return function(args...);
     }
     ServerTypeRecordPtr RecordOfServer(VelmoraInt serverId) const;
-    // The entry point of the plug-in serving the server, or null. Only the address leaves
-    // the lock, and no record is shared: the call on every server goes through here, and
-    // plug-in code stays loaded for the life of the process.
+    // The entry point of the plug-in serving the server, or null. The call on every server
+    // goes through here: two lookups that neither lock nor write.
     template <EntryPoint E>
     typename EntryPointFunction<E>::Type EntryOfServer(VelmoraInt serverId) const {
-        std::shared_lock<std::shared_mutex> lock(mutex_);
-        const VelmoraInt* typeId = registry_.TypeOf(serverId);
-        const TServerTypeDLL* plugin = typeId ? types_->FindPlugin(*typeId) : nullptr;
-        return plugin ? plugin->Entry<E>() : nullptr;
+        VelmoraInt typeId = 0;
+        platform::Symbol entry = nullptr;
+        if (!registry_.TypeOf(serverId, typeId) || !entryOfType_[IndexOf(E)].Find(typeId, entry)) return nullptr;
+        return EntryFunction<E>(entry);
     }
 
     mutable std::shared_mutex mutex_;
     std::shared_ptr<const ServerTypeTable> types_ = std::make_shared<const ServerTypeTable>();
     ServerRegistry registry_;
+    // Per entry point, its address in the first plug-in of each type of types_ (null when
+    // that plug-in lacks it). One small map per entry point keeps the lines a call reads
+    // few: a host calling one export over many types touches only that export's map.
+    std::array<FlatIntMap<platform::Symbol>, kEntryPointCount> entryOfType_;
     VelmoraSelectServerCallBack selectCallback_ = nullptr;
     VelmoraWord selectUser_ = 0;
     std::string pluginDirectory_;

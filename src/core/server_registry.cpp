@@ -3,9 +3,9 @@
 namespace velmora {
 
 std::optional<ServerEntry> ServerRegistry::Find(VelmoraInt serverId) const {
-    const VelmoraInt* typeId = TypeOf(serverId);
-    if (!typeId) return std::nullopt;
-    return ServerEntry{serverId, *typeId};
+    VelmoraInt typeId;
+    if (!TypeOf(serverId, typeId)) return std::nullopt;
+    return ServerEntry{serverId, typeId};
 }
 
 void ServerRegistry::AddIfAbsent(const ServerEntry& entry) { typeOf_.Insert(entry.serverId, entry.typeId); }

@@ -1,6 +1,7 @@
 // The server registry: which type serves each registered server, one entry per server ID,
 // held in one flat hash map so that a lookup costs about one cache miss however many
-// servers there are. Nothing depends on the order servers were registered in.
+// servers there are. Nothing depends on the order servers were registered in. Lookups
+// are safe on any thread while the registry changes; changes come one at a time.
 #pragma once
 
 #include "core/flat_int_map.h"
@@ -13,8 +14,8 @@ namespace velmora {
 class ServerRegistry {
 public:
     std::optional<ServerEntry> Find(VelmoraInt serverId) const;
-    // The type ID of the server, or null; valid until the registry next changes.
-    const VelmoraInt* TypeOf(VelmoraInt serverId) const { return typeOf_.Find(serverId); }
+    // True with the server's type ID in typeId, or false.
+    bool TypeOf(VelmoraInt serverId, VelmoraInt& typeId) const { return typeOf_.Find(serverId, typeId); }
     // Adds the entry unless its server ID is registered already; an earlier entry stays
     // as it is.
     void AddIfAbsent(const ServerEntry& entry);

@@ -82,13 +82,12 @@ std::string GetTypeDisplayName(VelmoraInt typeId) {
 
 ServerTypeTable::ServerTypeTable(std::vector<ServerTypeRecordPtr> records)
     : records_(std::move(records)) {
-    for (std::size_t i = 0; i < records_.size(); ++i)
-        firstOfType_.Insert(records_[i]->typeId, {static_cast<std::uint32_t>(i), records_[i]->plugin.get()});
+    for (std::size_t i = 0; i < records_.size(); ++i) firstOfType_.emplace(records_[i]->typeId, i);
 }
 
 ServerTypeRecordPtr ServerTypeTable::Find(VelmoraInt typeId) const {
-    const FirstOfType* first = firstOfType_.Find(typeId);
-    return first ? records_[first->index] : nullptr;
+    const auto first = firstOfType_.find(typeId);
+    return first != firstOfType_.end() ? records_[first->second] : nullptr;
 }
 
 ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::string& pluginPath,

@@ -2,12 +2,12 @@
 #pragma once
 
 #include "core/candidate_screening.h"
-#include "core/flat_int_map.h"
 #include "types/records.h"
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velmora {
@@ -23,12 +23,6 @@ public:
 
     // The first record of the type ID in table order, or null; without walking the table.
     ServerTypeRecordPtr Find(VelmoraInt typeId) const;
-    // The plug-in of that record, for a caller that holds the table meanwhile: one lookup
-    // and no shared record, as every forwarded call needs it.
-    const TServerTypeDLL* FindPlugin(VelmoraInt typeId) const {
-        const FirstOfType* first = firstOfType_.Find(typeId);
-        return first ? first->plugin : nullptr;
-    }
 
     auto begin() const { return records_.begin(); }
     auto end() const { return records_.end(); }
@@ -38,11 +32,7 @@ public:
 
 private:
     std::vector<ServerTypeRecordPtr> records_;
-    struct FirstOfType {
-        std::uint32_t index;
-        const TServerTypeDLL* plugin;
-    };
-    FlatIntMap<FirstOfType> firstOfType_;
+    std::unordered_map<VelmoraInt, std::size_t> firstOfType_;  // index into records_
 };
 
 inline ServerTypeRecordPtr FindServerType(const ServerTypeTable& table, VelmoraInt typeId) {

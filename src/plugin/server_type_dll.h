@@ -15,6 +15,16 @@ namespace velmora {
 // Answer of a call whose entry point the plug-in does not export.
 constexpr VelmoraInt kMissingEntryPoint = VELMORA_NOT_FOUND;
 
+// The addresses of a plug-in's entry points, in the order of the entry-point table; null
+// for one the plug-in lacks.
+using EntryPointArray = std::array<platform::Symbol, kEntryPointCount>;
+
+// An entry point's address as the function it is.
+template <EntryPoint E>
+typename EntryPointFunction<E>::Type EntryFunction(platform::Symbol entry) {
+    return reinterpret_cast<typename EntryPointFunction<E>::Type>(entry);
+}
+
 class TServerTypeDLL {
 public:
     TServerTypeDLL() = default;
@@ -59,8 +69,9 @@ public:
     // never unloaded, so the address stays callable after this object is gone.
     template <EntryPoint E>
     typename EntryPointFunction<E>::Type Entry() const {
-        return reinterpret_cast<typename EntryPointFunction<E>::Type>(entries_[IndexOf(E)]);
+        return EntryFunction<E>(entries_[IndexOf(E)]);
     }
+    const EntryPointArray& entries() const { return entries_; }
 
     bool Has(EntryPoint entry) const { return entries_[IndexOf(entry)] != nullptr; }
     VelmoraInt typeId() const { return typeId_; }
@@ -70,7 +81,7 @@ private:
 
     std::unique_ptr<TDllLoad> loader_;
     VelmoraInt typeId_ = 0;
-    std::array<platform::Symbol, kEntryPointCount> entries_{};
+    EntryPointArray entries_{};
 };
 
 }  // namespace velmora
