@@ -48,7 +48,8 @@ inline ServerTypeRecordPtr FindServerType(const ServerTypeTable& table, VelmoraI
     return table.Find(typeId);
 }
 
-// The user-visible name of a type ID, as code-page-936 bytes; empty for unknown IDs.
+// The built-in user-visible name of a type ID, as code-page-936 bytes; empty for the
+// other IDs, whose plug-ins may name their type themselves.
 std::string GetTypeDisplayName(VelmoraInt typeId);
 
 // What became of one entry the system listed for the plug-in pattern.
