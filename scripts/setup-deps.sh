@@ -8,8 +8,9 @@ native=(cmake g++ make googletest libgtest-dev valgrind fp-compiler)
 native+=(clang-14 libclang-rt-14-dev)
 # The benchmarks (make bench).
 native+=(libbenchmark-dev)
+# The dialog's names are Chinese: Wine draws them with a font that has the glyphs.
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
-         xvfb xauth llvm lld)
+         xvfb xauth llvm lld fonts-wqy-microhei)
 
 want=("${native[@]}")
 case "${1:-all}" in

@@ -434,6 +434,19 @@ std::vector<std::string> InkOfText(HWND control, const std::wstring& text, COLOR
     return ink;
 }
 
+// Whether the control's font has a glyph of its own for every character, so that none is
+// drawn as a box.
+bool HasEveryGlyph(HWND control, const std::wstring& text) {
+    HDC surface = GetDC(control);
+    const HGDIOBJ oldFont = SelectObject(surface, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    std::vector<WORD> glyphs(text.size());
+    const DWORD found = GetGlyphIndicesW(surface, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                                         GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(surface, oldFont);
+    ReleaseDC(control, surface);
+    return found == text.size() && std::find(glyphs.begin(), glyphs.end(), 0xFFFF) == glyphs.end();
+}
+
 // A name a plug-in gave its type reaches the dialog as code page 936 bytes, like the
 // built-in names, and is drawn as the text it stands for.
 TEST(SelectServerDialogLayout, PluginNameShowsAsItsText) {
@@ -445,6 +458,7 @@ TEST(SelectServerDialogLayout, PluginNameShowsAsItsText) {
     ASSERT_EQ(names.size(), 2u);
     const Step check = [&](const Dialog& dialog) {
         EXPECT_EQ(ItemText(dialog.serverList, 1), pluginText);
+        EXPECT_TRUE(HasEveryGlyph(dialog.serverList, pluginText));
         // The closed list shows the choice; without the focus it is drawn unhighlighted.
         COMBOBOXINFO parts = {};
         parts.cbSize = sizeof parts;
