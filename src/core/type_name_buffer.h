@@ -10,8 +10,9 @@
 
 namespace velmora {
 
-// Handed to GetServerTypeName with room for a record's name and its terminator. Spare room
-// behind the capacity, ending in a zero, takes what a plug-in writes past it.
+// Handed to GetServerTypeName as room for a record's name and its terminator. Zero-filled
+// spare room behind that capacity takes what a careless plug-in writes past it; the name
+// is read from the first 50 bytes at most, whatever the plug-in answers.
 class TypeNameBuffer {
 public:
     static constexpr VelmoraInt kCapacity = static_cast<VelmoraInt>(kRecordTextCapacity) + 1;
