@@ -8,10 +8,12 @@ native=(cmake g++ make googletest libgtest-dev valgrind fp-compiler)
 native+=(clang-14 libclang-rt-14-dev)
 # The benchmarks (make bench).
 native+=(libbenchmark-dev)
+# The dialog's names are Chinese: Wine draws them with a font that has the glyphs
+# (fonts-wqy-microhei).
 # Packages (make package): dependencies of the Debian archive, and pkg-config for its test.
 native+=(dpkg-dev pkg-config)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
-         xvfb xauth llvm lld)
+         xvfb xauth llvm lld fonts-wqy-microhei)
 # The Free Pascal cross-compiler for i386-win32 is built from these sources and the
 # installed compiler's message file and fpcmake (scripts/build-fpc-win32.sh).
 windows+=(fpc-source-3.2.2 fp-utils-3.2.2)

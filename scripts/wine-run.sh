@@ -50,7 +50,7 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERR
 # The stamp records the Wine build and the prefix's settings, so a Wine upgrade or a new
 # setting refreshes the prefix and the syswow64 copy (the emulated 32-bit loader cannot run
 # wineboot itself).
-want="$("$wine64" --version) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || true) unmanaged,nocrashdialog"
+want="$("$wine64" --version) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || true) unmanaged,nocrashdialog,simsun"
 stamp=$WINEPREFIX/.velmora-prefix
 ready() { [ "$(cat "$stamp" 2>/dev/null)" = "$want" ]; }
 
@@ -70,6 +70,17 @@ prepare_prefix() {
     { "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
       "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
     } </dev/null >/dev/null 2>&1 9>&- || die "cannot configure $WINEPREFIX"
+    # The dialog asks for SimSun by its Chinese name, which Wine does not have: without a
+    # replacement its Chinese text comes out as boxes. A .reg file (UTF-16) carries the
+    # name intact whatever the locale.
+    fonts=$WINEPREFIX/drive_c/velmora-fonts.reg
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+      '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+      $'"\xe5\xae\x8b\xe4\xbd\x93"="WenQuanYi Micro Hei"' '"SimSun"="WenQuanYi Micro Hei"' |
+      iconv -f UTF-8 -t UTF-16 >"$fonts"
+    "$wine64" regedit /S 'C:\velmora-fonts.reg' </dev/null >/dev/null 2>&1 9>&- ||
+      die "cannot configure the fonts of $WINEPREFIX"
+    rm -f "$fonts"
     # The registry is only complete once the server has written it out and exited.
     "$wineserver" -w 9>&-
     if [ "$arch" = win32 ]; then

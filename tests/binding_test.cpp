@@ -47,7 +47,7 @@ TEST(Binding, FailedProbeKeepsTheEarlierTypeId) {
     EXPECT_EQ(plugin.Call<EntryPoint::GetServerTypeID>(), -1);
 }
 
-TEST(Binding, FullPluginResolvesAllThirtyAndPassesArgumentsUnchanged) {
+TEST(Binding, FullPluginResolvesEveryEntryPointAndPassesArgumentsUnchanged) {
     TServerTypeDLL plugin;
     JournalClear();
     plugin.Bind(Fixture("types", "QXDVRType2"));

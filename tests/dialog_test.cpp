@@ -1,14 +1,19 @@
 // The select-server dialog, driven as a user drives it. A timer of the test thread runs
 // inside the dialog's modal loop and plays one step per tick, so the loop has handled what
 // a step typed or posted before the next step looks. Keys are typed with SendInput.
+#include "core/server_types.h"
 #include "ui/select_server_dialog.h"
+
+#include "test_support.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -371,6 +376,105 @@ TEST(SelectServerDialogLayout, FontAndItems) {
         EXPECT_EQ(ItemText(dialog.serverList, 2), L"Gamma");
     };
     EXPECT_EQ(Play(kThreeNames, {check, SelectionIs(0), Clicking(&Dialog::exit)}), -1);
+}
+
+// A rectangle of a device context as text, one line per row: '#' where something other
+// than the background is drawn, '.' elsewhere; cut to the drawn part.
+std::vector<std::string> Ink(HDC surface, const RECT& area, COLORREF background) {
+    std::vector<std::string> rows;
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        std::string row;
+        for (LONG x = area.left; x < area.right; ++x) row += GetPixel(surface, x, y) == background ? '.' : '#';
+        if (row.find('#') != std::string::npos || !rows.empty()) rows.push_back(row);
+    }
+    while (!rows.empty() && rows.back().find('#') == std::string::npos) rows.pop_back();
+    std::size_t left = std::string::npos, right = 0;
+    for (const std::string& row : rows) {
+        if (row.find('#') == std::string::npos) continue;
+        left = std::min(left, row.find('#'));
+        right = std::max(right, row.rfind('#') + 1);
+    }
+    for (std::string& row : rows) row = row.substr(left, right - left);
+    return rows;
+}
+
+COLORREF MostFrequentColor(HDC surface, const RECT& area) {
+    std::map<COLORREF, int> counts;
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        for (LONG x = area.left; x < area.right; ++x) ++counts[GetPixel(surface, x, y)];
+    }
+    return std::max_element(counts.begin(), counts.end(),
+                            [](const auto& a, const auto& b) { return a.second < b.second; })
+        ->first;
+}
+
+// The text as the control's font draws it in the window text colour on the background.
+std::vector<std::string> InkOfText(HWND control, const std::wstring& text, COLORREF background) {
+    HDC screen = GetDC(control);
+    HDC surface = CreateCompatibleDC(screen);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    const HGDIOBJ oldFont = SelectObject(surface, font);
+    SIZE extent = {};
+    GetTextExtentPoint32W(surface, text.c_str(), static_cast<int>(text.size()), &extent);
+    const RECT area = {0, 0, extent.cx + 8, extent.cy + 8};
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
+    const HGDIOBJ oldBitmap = SelectObject(surface, bitmap);
+    HBRUSH fill = CreateSolidBrush(background);
+    FillRect(surface, &area, fill);
+    SetBkMode(surface, TRANSPARENT);
+    SetTextColor(surface, GetSysColor(COLOR_WINDOWTEXT));
+    TextOutW(surface, 4, 4, text.c_str(), static_cast<int>(text.size()));
+    std::vector<std::string> ink = Ink(surface, area, background);
+    DeleteObject(fill);
+    SelectObject(surface, oldBitmap);
+    DeleteObject(bitmap);
+    SelectObject(surface, oldFont);
+    DeleteDC(surface);
+    ReleaseDC(control, screen);
+    return ink;
+}
+
+// Whether the control's font has a glyph of its own for every character, so that none is
+// drawn as a box.
+bool HasEveryGlyph(HWND control, const std::wstring& text) {
+    HDC surface = GetDC(control);
+    const HGDIOBJ oldFont = SelectObject(surface, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    std::vector<WORD> glyphs(text.size());
+    const DWORD found = GetGlyphIndicesW(surface, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                                         GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(surface, oldFont);
+    ReleaseDC(control, surface);
+    return found == text.size() && std::find(glyphs.begin(), glyphs.end(), 0xFFFF) == glyphs.end();
+}
+
+// A name a plug-in gave its type reaches the dialog as code page 936 bytes, like the
+// built-in names, and is drawn as the text it stands for.
+TEST(SelectServerDialogLayout, PluginNameShowsAsItsText) {
+    const std::wstring pluginText = L"\u5317\u8fb0\u7f51\u7edcNVR";
+    std::vector<std::string> names = {kBuiltInName};
+    for (const auto& record : ScanPluginDirectory(test::PluginDirectory("named"), "")) {
+        if (record->typeId == 3) names.emplace_back(record->displayName.View());
+    }
+    ASSERT_EQ(names.size(), 2u);
+    const Step check = [&](const Dialog& dialog) {
+        EXPECT_EQ(ItemText(dialog.serverList, 1), pluginText);
+        EXPECT_TRUE(HasEveryGlyph(dialog.serverList, pluginText));
+        // The closed list shows the choice; without the focus it is drawn unhighlighted.
+        COMBOBOXINFO parts = {};
+        parts.cbSize = sizeof parts;
+        ASSERT_TRUE(GetComboBoxInfo(dialog.serverList, &parts));
+        UpdateWindow(dialog.serverList);
+        HDC surface = GetDC(dialog.serverList);
+        const COLORREF background = MostFrequentColor(surface, parts.rcItem);
+        const std::vector<std::string> shown = Ink(surface, parts.rcItem, background);
+        ReleaseDC(dialog.serverList, surface);
+        const std::vector<std::string> expected = InkOfText(dialog.serverList, pluginText, background);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(shown, expected) << testing::PrintToString(shown) << "\n" << testing::PrintToString(expected);
+    };
+    EXPECT_EQ(Play(names, {Choosing(1), Typing({VK_TAB}), FocusIsOn(&Dialog::ok), check,
+                           Clicking(&Dialog::exit)}),
+              -1);
 }
 
 // What the call answers.

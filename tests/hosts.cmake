@@ -8,8 +8,8 @@ function(strict_c99 target)
   target_compile_options(${target} PRIVATE -pedantic-errors -Werror)
 endfunction()
 
-# The plug-ins the hosts drive: types 0 and 1 with every entry point, type 7 with
-# GetServerTypeID only. Nothing but the C runtime, so hosts outside this build load them.
+# The plug-ins the hosts drive: types 0 and 1 with every entry point a host reaches, type 7
+# with GetServerTypeID only. Nothing but the C runtime, so hosts outside this build load them.
 set(C_PLUGINS ${PLUGINS}/c)
 foreach(type_id 0 1)
   velmora_add_plugin(c_plugin_${type_id} FILE QXDVRC${type_id} DIRECTORY ${C_PLUGINS}

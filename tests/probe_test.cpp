@@ -161,6 +161,7 @@ struct Expected {
     // Accepted:
     VelmoraInt typeId = 0;
     std::string displayName;  // UTF-8
+    std::string displayNameCp936;
     std::vector<std::string> entryPoints;
     // Passed over:
     std::string reason;
@@ -170,19 +171,29 @@ struct Expected {
 const std::string kName0 = u8"\u6d77\u5eb7\u5d4c\u5165\u5f0f";
 const std::string kName1 = u8"\u6d77\u5eb7\u5361\u5f0fDVR";
 const std::string kName2 = u8"\u4f17\u80fd\u8fbeDVS";
+// What a recorder fixture exports; one that names its type exports GetServerTypeName too.
 const std::vector<std::string> kAll = {
     "InitDLL", "DeInitDLL", "DeInitClient", "SetPath", "GetServerTypeID", "SetSvMsgCallBack", "GetHeader",
     "AddServer", "DelServer", "ChangeServer", "GetSvChInfo", "ChangeChannel", "GetChannelInfo", "GetServerInfo",
     "LoadPreInfo", "GoToPreset", "DelPreset", "SetPreset", "GetProtocolInfo", "InitClient", "PTZControl",
     "StartGetVideoData", "StopGetVideoData", "LoginServer", "GetCapFileList", "StartPlay", "StopPlay",
     "PlayCtrl", "StartCapture", "StopCapture"};
+const std::vector<std::string> kAllAndName = [] {
+    std::vector<std::string> all = kAll;
+    all.push_back("GetServerTypeName");
+    return all;
+}();
 const std::vector<std::string> kOnlyTypeId = {"GetServerTypeID"};
+const std::vector<std::string> kTypeIdAndName = {"GetServerTypeID", "GetServerTypeName"};
 
-Expected Accepted(VelmoraInt typeId, const std::string& name, const std::vector<std::string>& entryPoints = kAll) {
+// displayNameCp936 defaults to the built-in name of the type ID.
+Expected Accepted(VelmoraInt typeId, const std::string& name, const std::vector<std::string>& entryPoints = kAll,
+                  const std::string& nameCp936 = "") {
     Expected e;
     e.accepted = true;
     e.typeId = typeId;
     e.displayName = name;
+    e.displayNameCp936 = nameCp936.empty() ? GetTypeDisplayName(typeId) : nameCp936;
     e.entryPoints = entryPoints;
     return e;
 }
@@ -205,9 +216,9 @@ std::map<std::string, Expected> ExpectedIn(const std::string& folder) {
     const std::string mixed = upper.substr(0, 2) + kExtension.substr(2);
     std::map<std::string, Expected> e;
     if (folder == "types") {
-        e["QXDVRType0" + kExtension] = Accepted(0, kName0);
-        e["QXDVRType1" + kExtension] = Accepted(1, kName1);
-        e["QXDVRType2" + kExtension] = Accepted(2, kName2);
+        e["QXDVRType0" + kExtension] = Accepted(0, kName0, kAllAndName);
+        e["QXDVRType1" + kExtension] = Accepted(1, kName1, kAllAndName);
+        e["QXDVRType2" + kExtension] = Accepted(2, kName2, kAllAndName);
         e["QXDVRType3" + kExtension] = Accepted(3, "");
         e["QXDVRTypeMinus1" + kExtension] = Accepted(-1, "");
         e["QXDVRTypeOneAgain" + kExtension] = Accepted(1, kName1);
@@ -244,6 +255,20 @@ std::map<std::string, Expected> ExpectedIn(const std::string& folder) {
         e["QXDVRReentrant" + kExtension] =
             Accepted(40, "", {"InitDLL", "DeInitDLL", "DeInitClient", "GetServerTypeID", "InitClient"});
         e["QXDVRReentrantPeer" + kExtension] = Accepted(41, "");
+    } else if (folder == "named") {
+        const auto named = [&](const std::string& naming, VelmoraInt typeId, const std::string& name,
+                               const std::string& nameCp936) {
+            e["QXDVRNamed_" + naming + kExtension] = Accepted(typeId, name, kTypeIdAndName, nameCp936);
+        };
+        named("CP936_NAME", 3, u8"\u5317\u8fb0\u7f51\u7edcNVR", "\xB1\xB1\xB3\xBD\xCD\xF8\xC2\xE7NVR");
+        named("LONG_NAME", 4, std::string(30, 'L') + std::string(20, 'l'), std::string(30, 'L') + std::string(20, 'l'));
+        named("SPLIT_NAME", 5, std::string(49, 'S'), std::string(49, 'S'));
+        named("ZERO_ANSWER", 6, "", "");
+        named("NEGATIVE_ANSWER", 7, "", "");
+        named("SHORT_NAME", 8, "Short", "Short");
+        named("UNTERMINATED", 9, std::string(50, 'O'), std::string(50, 'O'));
+        named("TYPE_ZERO", 0, kName0, "");
+        e["QXDVRNamed_NULL_WRITE" + kExtension] = PassedOver("fault", "GetServerTypeName");
     }
     return e;
 }
@@ -264,7 +289,7 @@ std::vector<std::string> Strings(const Json& array) {
     return out;
 }
 
-const std::vector<std::string> kFolders = {"types", "faulty", "mixed", "noplugin", "registry", "reentrant"};
+const std::vector<std::string> kFolders = {"types", "faulty", "mixed", "noplugin", "registry", "reentrant", "named"};
 
 class Probe : public testing::TestWithParam<std::string> {};
 
@@ -293,7 +318,7 @@ TEST_P(Probe, ExplainsEveryEntryOfTheFixtureFolderAsTheFixtureBehaves) {
             ++accepted;
             EXPECT_EQ(candidate["typeId"].number, e.typeId);
             EXPECT_EQ(candidate["displayName"].text, e.displayName);
-            EXPECT_EQ(candidate["displayNameCp936"].text, Hex(GetTypeDisplayName(e.typeId)));
+            EXPECT_EQ(candidate["displayNameCp936"].text, Hex(e.displayNameCp936));
             EXPECT_EQ(Strings(candidate["entryPoints"]), e.entryPoints);
             EXPECT_FALSE(candidate.Has("reason"));
         } else {
@@ -340,7 +365,7 @@ TEST(ProbeProgram, PrintsOneReadableLinePerEntry) {
         const auto at = run.output.find("  " + name + " ");
         return at == std::string::npos ? std::string{} : run.output.substr(at, run.output.find('\n', at) - at);
     };
-    EXPECT_NE(lineOf("QXDVRChanging" + kExtension).find(u8"accepted: type ID 2, \u4f17\u80fd\u8fbeDVS, 1 of 30 entry points: GetServerTypeID"),
+    EXPECT_NE(lineOf("QXDVRChanging" + kExtension).find(u8"accepted: type ID 2, \u4f17\u80fd\u8fbeDVS, 1 of 31 entry points: GetServerTypeID"),
               std::string::npos);
     EXPECT_NE(lineOf("QXDVRNoTypeId" + kExtension).find("passed over: it exports no GetServerTypeID"), std::string::npos);
     EXPECT_NE(lineOf("QXDVRText" + kExtension).find("passed over: the system refused to load it: "), std::string::npos);
@@ -352,6 +377,19 @@ TEST(ProbeProgram, PrintsOneReadableLinePerEntry) {
     const test::ToolRun faulty = RunProbe({PluginDirectory("faulty")});
     EXPECT_NE(faulty.output.find("QXDVRFaultSetPath_THROW" + kExtension), std::string::npos);
     EXPECT_NE(faulty.output.find("passed over: a fault in SetPath"), std::string::npos) << faulty.output;
+}
+
+TEST(ProbeProgram, ShowsTheNameAPluginGivesItsTypeAndAFaultWhileNaming) {
+    const ProbeRun run = RunProbe({PluginDirectory("named")});
+    const auto lineOf = [&](const std::string& naming) {
+        const auto at = run.output.find("  QXDVRNamed_" + naming + kExtension + " ");
+        return at == std::string::npos ? std::string{} : run.output.substr(at, run.output.find('\n', at) - at);
+    };
+    EXPECT_NE(lineOf("CP936_NAME").find(u8"accepted: type ID 3, \u5317\u8fb0\u7f51\u7edcNVR, 2 of 31 entry points: "
+                                        "GetServerTypeID GetServerTypeName"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(lineOf("NULL_WRITE").find("passed over: a fault in GetServerTypeName"), std::string::npos) << run.output;
 }
 
 TEST(ProbeProgram, InitialisationListsTheTypesOfTheFirstFolderThatYieldsAPlugin) {

@@ -1,4 +1,4 @@
-/* The thirty plug-in entry points, declared once.
+/* The thirty-one plug-in entry points, declared once.
  *
  * VELMORA_ENTRY_POINTS(X) expands X(name, requirement, parameters) for every entry point,
  * in the order the library keeps them. requirement is REQUIRED or OPTIONAL: a file
@@ -50,7 +50,8 @@
     X(StopPlay, OPTIONAL, (VelmoraWord w2))                                               \
     X(PlayCtrl, OPTIONAL, (VelmoraWord w2, VelmoraWord w3, VelmoraWord w4, VelmoraWord w5)) \
     X(StartCapture, OPTIONAL, (VelmoraInt server, VelmoraWord w2, VelmoraWord w3))        \
-    X(StopCapture, OPTIONAL, (VelmoraWord w2))
+    X(StopCapture, OPTIONAL, (VelmoraWord w2))                                            \
+    X(GetServerTypeName, OPTIONAL, (char *buffer, VelmoraInt capacity))
 
 #define VELMORA_DECLARE_ENTRY_TYPE(name, requirement, parameters) \
     typedef VelmoraInt(VELMORA_CALL *VelmoraEntry_##name) parameters;

@@ -12,10 +12,11 @@
  *   - Call order: while the library scans a directory, each plug-in is loaded and asked
  *     GetServerTypeID, loaded again and asked again, handed SetPath (a zero-terminated
  *     text valid during the call only: copy what is kept), then asked GetServerTypeID a
- *     third time: that answer is its type ID. Once every file has been examined,
- *     InitDLL(application) and InitClient() follow plug-in by plug-in;
- *     Velmora_DeInitSvManage brings DeInitClient() and DeInitDLL() the same way. The
- *     library never unloads a plug-in.
+ *     third time: that answer is its type ID. A plug-in whose type ID has no built-in
+ *     display name (any but 0, 1 and 2) is then asked GetServerTypeName once. Once every
+ *     file has been examined, InitDLL(application) and InitClient() follow plug-in by
+ *     plug-in; Velmora_DeInitSvManage brings DeInitClient() and DeInitDLL() the same way.
+ *     The library never unloads a plug-in.
  *   - Results: whatever an entry point answers reaches the host unchanged, except
  *     SetPath's, which is ignored. AddServer, DelServer and LoginServer answer above 0 for
  *     success: only then does the library register or drop the server.
@@ -23,8 +24,14 @@
  *     VelmoraLoginRecord (velmora.h); what the plug-in leaves in them on success is the
  *     server ID and type ID registered.
  *   - StopPlay, PlayCtrl and StopCapture do not receive the server ID.
- *   - A fault while the library examines the file (during the three GetServerTypeID calls
- *     and SetPath) only rejects the plug-in; a fault anywhere else reaches the host.
+ *   - GetServerTypeName(buffer, capacity) writes the type's display name into buffer as a
+ *     zero-terminated code page 936 text (ASCII is a subset) of at most capacity bytes,
+ *     terminator included, and answers its length; an answer below 1 means no name. The
+ *     library keeps up to 50 bytes of it (never half a double-byte character) and shows
+ *     it wherever a display name appears. Without the entry point the name is empty.
+ *   - A fault while the library examines the file (during the three GetServerTypeID calls,
+ *     SetPath and GetServerTypeName) only rejects the plug-in; a fault anywhere else
+ *     reaches the host.
  *
  * Each entry point of entry_points.h is declared here with VELMORA_PLUGIN_EXPORT, so a
  * definition with other parameter types does not compile.

@@ -1,6 +1,7 @@
-// The sample plug-in: a simulated video server behind all thirty entry points. What each
-// entry point reads and answers is described in sample_plugin.h; this file shows how a
-// plug-in is put together:
+// The sample plug-in: a simulated video server behind the thirty entry points of its type
+// (GetServerTypeName is left out: type ID 0 has a built-in name). What each entry point
+// reads and answers is described in sample_plugin.h; this file shows how a plug-in is put
+// together:
 //   - every entry point is exported by VELMORA_PLUGIN_EXPORT with the VELMORA_CALL
 //     convention and only the word types of <velmora/types.h>;
 //   - Velmora may call from any thread, so all state sits behind one mutex;

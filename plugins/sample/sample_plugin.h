@@ -6,6 +6,13 @@
  * unchanged, so a word described as "the address of" something is a pointer the host
  * casts to VelmoraWord; the plug-in writes through it before the call returns.
  *
+ * Type name: type ID 0 has a built-in display name, so the sample leaves out
+ * GetServerTypeName(buffer, capacity), the entry point by which a plug-in of any other
+ * type names its type: it writes the zero-terminated code page 936 name into buffer (at
+ * most capacity bytes with the terminator) and answers its length, or 0 for no name.
+ * Velmora asks for it once while discovering a plug-in whose type ID has no built-in name,
+ * never for types 0, 1 and 2 (docs/plugin-guide.md).
+ *
  * Results: above 0 is success, 0 is failure (an unknown server, handle, channel or preset,
  * a null address, a buffer too small, a value out of range). Through Velmora, -1 still
  * means that Velmora itself found no server or type.

@@ -1,6 +1,7 @@
 #include "core/server_types.h"
 
 #include "core/candidate_screening.h"
+#include "core/type_name_buffer.h"
 #include "plugin/fault_isolation.h"
 #include "platform/platform.h"
 
@@ -55,6 +56,8 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     // The text is the plug-in's only during the call; one that needs it later copies it.
     const std::string pathText = pluginPath;
     VelmoraInt typeId = 0;
+    TypeNameBuffer typeName;
+    VelmoraInt typeNameAnswer = 0;
     const bool completed = RunIsolated([&] {
         step("GetServerTypeID (second call)");
         plugin.Bind(path);
@@ -62,10 +65,16 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
         plugin.SetPath(pathText.c_str());
         step("GetServerTypeID (third call)");
         typeId = plugin.Call<EntryPoint::GetServerTypeID>();
+        // A built-in name wins: the plug-in is asked only for a type without one.
+        if (GetTypeDisplayName(typeId).empty()) {
+            step("GetServerTypeName");
+            typeNameAnswer = plugin.Call<EntryPoint::GetServerTypeName>(typeName.data(), TypeNameBuffer::kCapacity);
+        }
     });
     if (!completed) return faulted();
     record->typeId = typeId;
-    record->displayName.Assign(GetTypeDisplayName(typeId));
+    const std::string builtInName = GetTypeDisplayName(typeId);
+    record->displayName.Assign(builtInName.empty() ? typeName.Name(typeNameAnswer) : builtInName);
     record->flag = 1;
     report.record = std::move(record);
     return report;

@@ -39,7 +39,8 @@ inline ServerTypeRecordPtr FindServerType(const ServerTypeTable& table, VelmoraI
     return table.Find(typeId);
 }
 
-// The user-visible name of a type ID, as code-page-936 bytes; empty for unknown IDs.
+// The built-in user-visible name of a type ID, as code-page-936 bytes; empty for the
+// other IDs, whose plug-ins may name their type themselves.
 std::string GetTypeDisplayName(VelmoraInt typeId);
 
 // What became of one entry the system listed for the plug-in pattern.
@@ -69,12 +70,12 @@ struct CandidateReport {
 using ScanObserver = std::function<void(const std::string& name, const CandidateReport& report)>;
 
 // The steps of examining a candidate, as reports name them: kLoadingStep, then the three
-// GetServerTypeID calls and SetPath in their order.
+// GetServerTypeID calls, SetPath and, for a type without a built-in name, GetServerTypeName.
 inline constexpr const char kLoadingStep[] = "loading";
 using StepObserver = std::function<void(const char* step)>;
 
 // Examines one candidate file as discovery does (loading it twice, GetServerTypeID three
-// times, SetPath once), faults contained; the record is null unless the file is a plug-in
+// times, SetPath once, GetServerTypeName where it applies), faults contained; the record is null unless the file is a plug-in
 // that completed every call. onStep is told of each step before it starts.
 CandidateReport ExamineCandidate(const std::string& path, const std::string& name, const std::string& pluginPath,
                                  const StepObserver& onStep = {});

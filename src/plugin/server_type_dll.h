@@ -1,4 +1,4 @@
-// The binding of one plug-in library: its reported type ID and its thirty entry points.
+// The binding of one plug-in library: its reported type ID and its entry points.
 #pragma once
 
 #include "plugin/dll_load.h"

@@ -22,10 +22,10 @@ struct ShortString {
     std::uint8_t length = 0;
     char text[Capacity] = {};
 
-    // Longer texts are cut to the capacity.
+    // Longer texts are cut to the capacity. An empty view may have no data to copy from.
     void Assign(std::string_view value) {
         length = static_cast<std::uint8_t>(std::min(value.size(), Capacity));
-        std::memcpy(text, value.data(), length);
+        if (length) std::memcpy(text, value.data(), length);
     }
     std::string_view View() const { return {text, length}; }
 };
