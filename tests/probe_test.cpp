@@ -380,7 +380,7 @@ TEST(ProbeProgram, PrintsOneReadableLinePerEntry) {
 }
 
 TEST(ProbeProgram, ShowsTheNameAPluginGivesItsTypeAndAFaultWhileNaming) {
-    const ProbeRun run = RunProbe({PluginDirectory("named")});
+    const test::ToolRun run = RunProbe({PluginDirectory("named")});
     const auto lineOf = [&](const std::string& naming) {
         const auto at = run.output.find("  QXDVRNamed_" + naming + kExtension + " ");
         return at == std::string::npos ? std::string{} : run.output.substr(at, run.output.find('\n', at) - at);
