@@ -68,6 +68,8 @@ std::map<std::string, Expected> HostileExpectations() {
 #endif
 #endif
     }
+    expected["QXDVRHostile_EXIT_TYPE_NAME" + kExtension] = {CandidateOutcome::Condemned,
+                                                          "exited with status 3 in GetServerTypeName"};
     return expected;
 }
 
