@@ -260,6 +260,20 @@ TEST_F(Isolation, TwoProcessesScanningAtOnceBothGetEveryVerdict) {
     EXPECT_TRUE(VerdictCache::Parse(text, verdicts));
 }
 
+// The run-time log of a probe names every condemned file with its cause.
+TEST_F(Isolation, TheLogNamesEachCondemnedFileWithItsCause) {
+    const std::string log = (cacheRoot_ / "velmora.log").string();
+    environment_.Set("VELMORA_LOG", log);
+    test::RunTool(VELMORA_PROBE_FILE, {PluginDirectory("hostile")});
+    std::string text;
+    ASSERT_TRUE(platform::ReadWholeFile(log, text));
+    EXPECT_NE(text.find("helper started for"), std::string::npos) << text;
+    for (const auto& [file, expected] : HostileExpectations()) {
+        if (expected.outcome != CandidateOutcome::Condemned || expected.words.empty()) continue;
+        EXPECT_NE(text.find("helper: " + file + " condemned (" + expected.words + ")"), std::string::npos) << file;
+    }
+}
+
 // Without a working helper, or with it turned off, discovery is what it always was: the
 // good plug-ins of a folder without hostile ones are found, in order, with the usual calls.
 TEST_F(Isolation, WithoutAWorkingHelperDiscoveryIsUnchanged) {
