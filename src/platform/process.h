@@ -85,9 +85,10 @@ public:
     // Tells the parent, through the channel, how the process ends when plug-in code
     // aborts or exits on its own ("D aborted", "D exited with status 3").
     virtual void ReportOwnEnding() = 0;
-    // Whether the last fault a guard contained on this thread was a stack overflow (the
-    // system raises it as an exception on Windows; on Linux it ends the process).
-    virtual bool LastFaultWasStackOverflow() const = 0;
+    // Whether a stack overflow was raised on this thread since the last call, whoever
+    // contained it (the guard, or the system's loader around DllMain): the system raises it
+    // as an exception on Windows; on Linux it ends the process.
+    virtual bool TakeStackOverflowSeen() = 0;
     // Ends the process at once, running no plug-in's exit code.
     [[noreturn]] virtual void EndNow(int status) = 0;
 };

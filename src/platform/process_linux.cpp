@@ -162,7 +162,7 @@ public:
             },
             nullptr);
     }
-    bool LastFaultWasStackOverflow() const override { return false; }
+    bool TakeStackOverflowSeen() override { return false; }
     [[noreturn]] void EndNow(int status) override { _exit(status); }
 
 private:

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace velmora::platform {
 
@@ -91,12 +92,11 @@ private:
     UniqueHandle event_;
 };
 
-thread_local DWORD lastExceptionCode = 0;
+thread_local bool stackOverflowSeen = false;
 
-// Sees every exception first and lets it go on: the guard contains it, and the code tells
-// what it was.
-LONG WINAPI NoteTheExceptionCode(EXCEPTION_POINTERS* pointers) {
-    lastExceptionCode = pointers->ExceptionRecord->ExceptionCode;
+// Sees every exception first and lets it go on to whoever contains it.
+LONG WINAPI NoteAStackOverflow(EXCEPTION_POINTERS* pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW) stackOverflowSeen = true;
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -126,9 +126,9 @@ public:
         // An exception nobody handles ends the process at once with its code, rather than
         // starting a debugger or showing a dialog.
         SetUnhandledExceptionFilter(EndWithTheExceptionCode);
-        AddVectoredExceptionHandler(1, NoteTheExceptionCode);
+        AddVectoredExceptionHandler(1, NoteAStackOverflow);
     }
-    bool LastFaultWasStackOverflow() const override { return lastExceptionCode == EXCEPTION_STACK_OVERFLOW; }
+    bool TakeStackOverflowSeen() override { return std::exchange(stackOverflowSeen, false); }
     [[noreturn]] void EndNow(int status) override {
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
         ExitProcess(static_cast<UINT>(status));

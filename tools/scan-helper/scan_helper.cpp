@@ -30,13 +30,13 @@ int main(int argc, char** argv) {
                              [&](const char* step) { channel->Write(std::string("S ") + step + "\n"); });
         // A fault the guard contained is the host's to meet again, as without the helper,
         // unless the host should never meet it: see the F line of candidate_screening.h.
-        if (report.outcome == CandidateOutcome::Fault) {
-            const char* words = channel->LastFaultWasStackOverflow() ? "stack overflow"
-                                : std::string(report.faultedCall) == kLoadingStep ? "a fault" : nullptr;
-            if (words) {
-                channel->Write(std::string("F ") + words + "\n");
-                channel->EndNow(0);
-            }
+        const char* words = channel->TakeStackOverflowSeen() ? "stack overflow"
+                            : report.outcome == CandidateOutcome::Fault && std::string(report.faultedCall) == kLoadingStep
+                                ? "a fault"
+                                : nullptr;
+        if (words) {
+            channel->Write(std::string("F ") + words + "\n");
+            channel->EndNow(0);
         }
         if (!channel->Write("V\n")) channel->EndNow(1);
     }
