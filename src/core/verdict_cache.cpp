@@ -5,7 +5,10 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <sstream>
+#include <cerrno>
+#include <cstdlib>
+#include <type_traits>
+#include <vector>
 
 namespace velmora {
 
@@ -22,6 +25,27 @@ std::uint64_t Checksum(const std::string& text) {
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ull;
     return hash;
+}
+
+// The fields of a line, each separated from the next by one space.
+std::vector<std::string> SplitAtSpaces(const std::string& line) {
+    std::vector<std::string> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t space = line.find(' ', start);
+        fields.push_back(line.substr(start, space - start));
+        if (space == std::string::npos) return fields;
+        start = space + 1;
+    }
+}
+
+// A whole decimal number and nothing else; iostreams would weigh the DLL down.
+template <typename Number>
+bool ParseNumber(const std::string& text, Number& number) {
+    char* end = nullptr;
+    errno = 0;
+    number = static_cast<Number>(std::is_signed_v<Number> ? std::strtoll(text.c_str(), &end, 10)
+                                                          : std::strtoull(text.c_str(), &end, 10));
+    return !text.empty() && *end == '\0' && errno == 0 && (std::is_signed_v<Number> || text[0] != '-');
 }
 
 std::string Trailer(std::size_t count, const std::string& body) {
@@ -87,23 +111,20 @@ bool VerdictCache::Parse(const std::string& text, std::map<Key, ScreeningVerdict
     const std::string body = text.substr(header.size(), trailerStart - header.size());
 
     std::map<Key, ScreeningVerdict> read;
-    std::istringstream lines(body);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string path, size, modified, pluginPath, kind, cause, extra;
-        if (!(fields >> path >> size >> modified >> pluginPath >> kind >> cause) || (fields >> extra)) return false;
+    for (std::size_t start = 0; start < body.size();) {
+        const std::size_t end = body.find('\n', start);
+        if (end == std::string::npos) return false;
+        const std::vector<std::string> fields = SplitAtSpaces(body.substr(start, end - start));
+        start = end + 1;
+        if (fields.size() != 6) return false;
         Key key;
         ScreeningVerdict verdict;
-        char* end = nullptr;
-        key.stamp.size = std::strtoull(size.c_str(), &end, 10);
-        if (size.empty() || *end) return false;
-        key.stamp.modified = std::strtoll(modified.c_str(), &end, 10);
-        if (modified.empty() || *end) return false;
-        if (!DecodeText(path, key.path) || !DecodeText(pluginPath, key.pluginPath) || !DecodeText(cause, verdict.cause))
+        if (!ParseNumber(fields[1], key.stamp.size) || !ParseNumber(fields[2], key.stamp.modified)) return false;
+        if (!DecodeText(fields[0], key.path) || !DecodeText(fields[3], key.pluginPath) ||
+            !DecodeText(fields[5], verdict.cause))
             return false;
-        if (kind != "condemned" && kind != "examined") return false;
-        verdict.condemned = kind == "condemned";
+        if (fields[4] != "condemned" && fields[4] != "examined") return false;
+        verdict.condemned = fields[4] == "condemned";
         verdict.fromCache = true;
         read[key] = verdict;
     }
