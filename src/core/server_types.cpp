@@ -6,7 +6,6 @@
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <iterator>
 #include <new>
 #include <string_view>
 
@@ -110,24 +109,27 @@ ServerTypeTable ScanPluginDirectory(const std::string& directory, const std::str
     std::vector<std::string> names = platform::FindMatchingEntries(pattern);
     names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return name == "." || name == ".."; }),
                 names.end());
-    // The system's matching ignores case; only the exact lower-case extension counts.
-    const auto isCandidate = [&](const std::string& name) {
-        return ExtensionOf(name) == platform::kPluginExtension &&
-               !platform::SpecialFileKind(directory + platform::kPathSeparator + name);
-    };
+    // The system's matching ignores case; only the exact lower-case extension counts. A
+    // special file is never opened, here or in the helper; it is looked at once.
+    std::vector<const char*> specialKinds(names.size(), nullptr);
     std::vector<std::string> candidates;
-    std::copy_if(names.begin(), names.end(), std::back_inserter(candidates), isCandidate);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (ExtensionOf(names[i]) != platform::kPluginExtension) continue;
+        specialKinds[i] = platform::SpecialFileKind(directory + platform::kPathSeparator + names[i]);
+        if (!specialKinds[i]) candidates.push_back(names[i]);
+    }
     const auto verdicts = ScreenCandidates(directory, pluginPath, candidates, settings);
 
-    for (const std::string& name : names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
         CandidateReport report;
         const std::string path = directory + platform::kPathSeparator + name;
         const auto verdict = verdicts.find(name);
         if (ExtensionOf(name) != platform::kPluginExtension) {
             report.outcome = CandidateOutcome::ExtensionNotLowerCase;
-        } else if (const char* kind = platform::SpecialFileKind(path)) {
+        } else if (specialKinds[i]) {
             report.outcome = CandidateOutcome::SpecialFile;
-            report.specialKind = kind;
+            report.specialKind = specialKinds[i];
         } else if (verdict != verdicts.end() && verdict->second.condemned) {
             report.outcome = CandidateOutcome::Condemned;
             report.cause = verdict->second.cause;
