@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -49,7 +50,7 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
                                                   : CandidateOutcome::NotLoadable;
         return report;
     }
-    step("GetServerTypeID (first call)");
+    step(StepName(ExaminationStep::FirstTypeId));
     if (!RunIsolated([&] { plugin.AskTypeId(); })) return faulted();
     record->fileName.Assign(name);
     // The text is the plug-in's only during the call; one that needs it later copies it.
@@ -58,15 +59,15 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     TypeNameBuffer typeName;
     VelmoraInt typeNameAnswer = 0;
     const bool completed = RunIsolated([&] {
-        step("GetServerTypeID (second call)");
+        step(StepName(ExaminationStep::SecondTypeId));
         plugin.Bind(path);
-        step("SetPath");
+        step(StepName(ExaminationStep::SetPath));
         plugin.SetPath(pathText.c_str());
-        step("GetServerTypeID (third call)");
+        step(StepName(ExaminationStep::ThirdTypeId));
         typeId = plugin.Call<EntryPoint::GetServerTypeID>();
         // A built-in name wins: the plug-in is asked only for a type without one.
         if (GetTypeDisplayName(typeId).empty()) {
-            step("GetServerTypeName");
+            step(StepName(ExaminationStep::TypeName));
             typeNameAnswer = plugin.Call<EntryPoint::GetServerTypeName>(typeName.data(), TypeNameBuffer::kCapacity);
         }
     });
@@ -77,6 +78,12 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     record->flag = 1;
     report.record = std::move(record);
     return report;
+}
+
+std::size_t ExaminationStepIndex(const char* name) {
+    std::size_t index = 0;
+    while (index < kExaminationStepCount && !(name && std::strcmp(kExaminationSteps[index], name) == 0)) ++index;
+    return index;
 }
 
 std::string GetTypeDisplayName(VelmoraInt typeId) {

@@ -69,9 +69,25 @@ struct CandidateReport {
 // what became of it. Only for diagnostics: a scan does the same with or without one.
 using ScanObserver = std::function<void(const std::string& name, const CandidateReport& report)>;
 
-// The steps of examining a candidate, as reports name them: kLoadingStep, then the three
-// GetServerTypeID calls, SetPath and, for a type without a built-in name, GetServerTypeName.
-inline constexpr const char kLoadingStep[] = "loading";
+// The steps of examining a candidate, in order, as reports name them: the loading, the
+// three GetServerTypeID calls and SetPath, and, for a type without a built-in name,
+// GetServerTypeName. A step observer is handed one of these very pointers.
+inline constexpr const char* kExaminationSteps[] = {"loading",
+                                                    "GetServerTypeID (first call)",
+                                                    "GetServerTypeID (second call)",
+                                                    "SetPath",
+                                                    "GetServerTypeID (third call)",
+                                                    "GetServerTypeName"};
+inline constexpr std::size_t kExaminationStepCount = sizeof kExaminationSteps / sizeof kExaminationSteps[0];
+enum class ExaminationStep { Loading, FirstTypeId, SecondTypeId, SetPath, ThirdTypeId, TypeName };
+inline constexpr const char* StepName(ExaminationStep step) { return kExaminationSteps[static_cast<int>(step)]; }
+inline constexpr const char* kLoadingStep = StepName(ExaminationStep::Loading);
+// The place of a step's name in kExaminationSteps (compared as text: each module may hold a
+// copy of the names), or kExaminationStepCount for a name that is none.
+std::size_t ExaminationStepIndex(const char* name);
+inline bool IsLoadingStep(const char* name) {
+    return ExaminationStepIndex(name) == static_cast<std::size_t>(ExaminationStep::Loading);
+}
 using StepObserver = std::function<void(const char* step)>;
 
 // Examines one candidate file as discovery does (loading it twice, GetServerTypeID three

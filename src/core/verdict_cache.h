@@ -5,12 +5,15 @@
 // The cache can only save work, never change a result: a file that is missing, unreadable,
 // corrupt, truncated or from another version is ignored whole (each is checked against a
 // count and a checksum of its lines), and a new one replaces it atomically, so a host that
-// starts while another writes reads the old file or the new one.
+// starts while another writes reads the old file or the new one. Saving and forgetting
+// hold a lock file beside it, so that two processes saving at once keep each other's
+// verdicts, and a save after a forget writes back nothing examined before it.
 #pragma once
 
 #include "core/candidate_screening.h"
 #include "platform/process.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <tuple>
@@ -28,6 +31,16 @@ public:
                    std::tie(other.path, other.stamp.size, other.stamp.modified, other.pluginPath);
         }
     };
+    struct Entry {
+        ScreeningVerdict verdict;
+        std::int64_t examinedAtMs = 0;  // wall-clock milliseconds since 1970
+        int provisionalRuns = 0;        // provisional verdicts in a row, this one included
+    };
+    // What a cache file holds: its entries, and when its verdicts were last forgotten.
+    struct Contents {
+        std::map<Key, Entry> entries;
+        std::int64_t forgottenAtMs = 0;
+    };
 
     // Reads file; an empty name gives a cache that keeps nothing.
     explicit VerdictCache(std::string file);
@@ -35,25 +48,30 @@ public:
     // The file under the user's cache folder, or empty when there is none.
     static std::string DefaultFile();
 
-    const ScreeningVerdict* Find(const Key& key) const;
-    void Put(const Key& key, const ScreeningVerdict& verdict);
-    // Writes the verdicts back, with those another process wrote meanwhile; false when the
-    // file could not be replaced (the verdicts are then simply not remembered).
+    const Entry* Find(const Key& key) const;
+    // Whether a provisional verdict is to be examined again at nowMs: at the next start
+    // after the first, then no sooner than 10 minutes after the second, 20 after the third,
+    // doubling up to once a day.
+    static bool DueAgain(const Entry& entry, std::int64_t nowMs);
+    // Remembers a verdict reached at nowMs.
+    void Put(const Key& key, const ScreeningVerdict& verdict, std::int64_t nowMs);
+    // Writes the verdicts put here into the file, with those other processes wrote meanwhile;
+    // false when the file could not be replaced (the verdicts are then simply not remembered).
     bool Save() const;
-    // Forgets every verdict of this build.
-    bool Clear() const;
+    // Forgets every verdict of this build, also those a process examining now will save.
+    bool Forget() const;
 
     const std::string& file() const { return file_; }
 
-    // The text of a cache file holding these verdicts, and the verdicts of such a text;
-    // false for any text that is not exactly such a file.
-    static std::string Serialise(const std::map<Key, ScreeningVerdict>& verdicts);
-    static bool Parse(const std::string& text, std::map<Key, ScreeningVerdict>& verdicts);
+    // The text of a cache file, and the contents of such a text; false for any text that is
+    // not exactly such a file of this version.
+    static std::string Serialise(const Contents& contents);
+    static bool Parse(const std::string& text, Contents& contents);
 
 private:
     std::string file_;
-    std::map<Key, ScreeningVerdict> verdicts_;
-    std::map<Key, ScreeningVerdict> added_;
+    Contents read_;
+    std::map<Key, Entry> added_;
 };
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 // Windows fault guard. It relies on frame-based structured exception handling only, so
 // whatever the plug-in handles itself (its own __try or try/catch) never reaches it; a
 // process-wide hook would also see those first-chance exceptions and break the plug-in.
+#include "platform/fault_guard_windows.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -18,7 +19,6 @@ namespace {
 // (and unwinds the frames in between). The same covers an abort() on x86_64. A plug-in
 // tied to another C runtime (ucrtbase, msvcr*) keeps its own signal table and is not
 // covered; its abort() still ends the process.
-constexpr DWORD kAbortException = 0xE0564C41;
 
 using AbortHandler = void (*)(int);
 
@@ -38,7 +38,7 @@ void OnAbort(int signal) {
     if (g_guardsRunning == 0) std::signal(SIGABRT, g_previousAbortHandler);
     const AbortHandler previous = g_previousAbortHandler;
     ReleaseSRWLockExclusive(&g_abortLock);
-    if (t_guardDepth != 0) RaiseException(kAbortException, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    if (t_guardDepth != 0) RaiseException(kAbortExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     // Another thread's guard installed us: behave as the handler we displaced would.
     if (previous != SIG_DFL && previous != SIG_IGN) previous(signal);
 }

@@ -1,9 +1,16 @@
-// Windows: CreateProcess with one inherited pipe handle and no console or window,
-// overlapped reads with a time limit, and the files of the verdict cache.
+// Windows: a private named pipe that the child opens by its name (no handle is ever made
+// inheritable, so no other process can come by it), a child without standard handles,
+// overlapped reads and writes with time limits, and the files of the verdict cache.
+// rand_s, the C runtime's way to the system's cryptographic generator.
+#define _CRT_RAND_S
 #include "platform/process.h"
+
+#include "platform/fault_guard_windows.h"
+#include "platform/wide_text_windows.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +28,11 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
+// After TerminateProcess a process ends at once unless the system holds it; the wait for
+// it is bounded all the same.
+constexpr DWORD kKillWaitMs = 5000;
+constexpr char kPipePrefix[] = "\\\\.\\pipe\\velmora-scan-";
+
 std::string ExceptionWords(DWORD code) {
     const char* name = nullptr;
     switch (code) {
@@ -37,66 +49,96 @@ std::string ExceptionWords(DWORD code) {
     return name ? std::string(name) + " (exception " + code_text + ")" : std::string("exception ") + code_text;
 }
 
+// One overlapped transfer on the pipe, waited for at most timeoutMs (and cancelled then):
+// the bytes it moved.
+DWORD Transfer(HANDLE pipe, HANDLE event, bool reading, char* data, DWORD size, DWORD timeoutMs, bool& failed) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    DWORD moved = 0;
+    const BOOL done = reading ? ReadFile(pipe, data, size, &moved, &overlapped)
+                              : WriteFile(pipe, data, size, &moved, &overlapped);
+    failed = false;
+    if (done) return moved;
+    if (GetLastError() != ERROR_IO_PENDING) {
+        failed = true;
+        return 0;
+    }
+    if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) CancelIo(pipe);
+    // A cancelled transfer may still have completed meanwhile: keep what it moved.
+    if (!GetOverlappedResult(pipe, &overlapped, &moved, TRUE)) {
+        failed = GetLastError() != ERROR_OPERATION_ABORTED;
+        return moved;
+    }
+    return moved;
+}
+
 class WindowsChild final : public ChildProcess {
 public:
-    WindowsChild(UniqueHandle process, UniqueHandle channel)
-        : process_(std::move(process)), channel_(std::move(channel)), event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    WindowsChild(UniqueHandle process, UniqueHandle channel, UniqueHandle event)
+        : process_(std::move(process)), channel_(std::move(channel)), event_(std::move(event)) {}
     ~WindowsChild() override {
         Kill();
-        WaitForSingleObject(process_.get(), INFINITE);
+        WaitForSingleObject(process_.get(), kKillWaitMs);
     }
 
-    ReadResult Read(std::string& out, int timeoutMs) override {
-        if (!channel_ || !event_) return ReadResult::Ended;
-        char buffer[4096];
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event_.get();
-        DWORD got = 0;
-        if (!ReadFile(channel_.get(), buffer, sizeof buffer, &got, &overlapped)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING) return Close();
-            if (WaitForSingleObject(event_.get(), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-                CancelIo(channel_.get());
-                // The cancelled read may still have completed meanwhile: keep what it got.
-                if (!GetOverlappedResult(channel_.get(), &overlapped, &got, TRUE) || got == 0)
-                    return ReadResult::TimedOut;
-            } else if (!GetOverlappedResult(channel_.get(), &overlapped, &got, FALSE)) {
-                return Close();
-            }
+    bool Send(const std::string& text, int timeoutMs) override {
+        const DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
+        for (std::size_t done = 0; done < text.size();) {
+            const DWORD left = deadline - GetTickCount();
+            if (!channel_ || static_cast<LONG>(left) <= 0) return false;
+            bool failed = false;
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 65536));
+            done += Transfer(channel_.get(), event_.get(), false, const_cast<char*>(text.data() + done), chunk, left,
+                             failed);
+            if (failed) return false;
         }
-        if (got == 0) return Close();
+        return true;
+    }
+
+    ReadResult Read(std::string& out, std::size_t maxBytes, int timeoutMs) override {
+        if (!channel_) return ReadResult::Ended;
+        char buffer[4096];
+        bool failed = false;
+        const DWORD got = Transfer(channel_.get(), event_.get(), true, buffer,
+                                   static_cast<DWORD>(std::min(sizeof buffer, maxBytes)), static_cast<DWORD>(timeoutMs),
+                                   failed);
+        if (failed) {
+            channel_.reset();
+            return ReadResult::Ended;
+        }
+        if (got == 0) return ReadResult::TimedOut;
         out.append(buffer, got);
         return ReadResult::Data;
     }
 
+    // The process handle names this process and no other, whatever became of its ID.
     void Kill() override { TerminateProcess(process_.get(), 1); }
 
-    ProcessEnding Ending(bool) override {
-        WaitForSingleObject(process_.get(), INFINITE);
+    std::unique_ptr<ProcessEnding> WaitForEnding(int timeoutMs, bool) override {
+        if (WaitForSingleObject(process_.get(), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return nullptr;
         DWORD code = 0;
         using Kind = ProcessEnding::Kind;
-        if (!GetExitCodeProcess(process_.get(), &code)) return {Kind::Unknown, 0, "ended"};
-        if (code == EXCEPTION_STACK_OVERFLOW) return {Kind::StackOverflow, code, "stack overflow"};
-        if (code >= 0xC0000000u) return {Kind::Fault, code, ExceptionWords(code)};
-        return {Kind::Exited, code, "exited with status " + std::to_string(code)};
+        if (!GetExitCodeProcess(process_.get(), &code)) return std::make_unique<ProcessEnding>(ProcessEnding{Kind::Unknown, 0, "ended"});
+        if (code == EXCEPTION_STACK_OVERFLOW) return std::make_unique<ProcessEnding>(ProcessEnding{Kind::StackOverflow, code, "stack overflow"});
+        if (code >= 0xC0000000u) return std::make_unique<ProcessEnding>(ProcessEnding{Kind::Fault, code, ExceptionWords(code)});
+        return std::make_unique<ProcessEnding>(
+            ProcessEnding{Kind::Exited, code, "exited with status " + std::to_string(code)});
     }
 
 private:
-    ReadResult Close() {
-        channel_.reset();
-        return ReadResult::Ended;
-    }
-
     UniqueHandle process_;
     UniqueHandle channel_;
     UniqueHandle event_;
 };
 
-thread_local bool stackOverflowSeen = false;
+thread_local ReportChannel::Contained contained = ReportChannel::Contained::Nothing;
 
 // Sees every exception first and lets it go on to whoever contains it.
-LONG WINAPI NoteAStackOverflow(EXCEPTION_POINTERS* pointers) {
-    if (pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW) stackOverflowSeen = true;
+LONG WINAPI NoteWhatIsContained(EXCEPTION_POINTERS* pointers) {
+    const DWORD code = pointers->ExceptionRecord->ExceptionCode;
+    if (code == EXCEPTION_STACK_OVERFLOW) contained = ReportChannel::Contained::StackOverflow;
+    else if (code == kAbortExceptionCode && contained == ReportChannel::Contained::Nothing)
+        contained = ReportChannel::Contained::Abort;
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -109,55 +151,69 @@ LONG WINAPI EndWithTheExceptionCode(EXCEPTION_POINTERS* pointers) {
 // process before it does.
 class WindowsChannel final : public ReportChannel {
 public:
-    explicit WindowsChannel(HANDLE channel) : channel_(channel) {}
+    explicit WindowsChannel(UniqueHandle channel) : channel_(std::move(channel)) {}
 
-    bool Write(const std::string& text) override { return WriteRaw(text.data(), text.size()); }
-    void WriteLastWords(const char* line) noexcept override {
-        WriteRaw(line, std::strlen(line));
-        WriteRaw("\n", 1);
+    bool Receive(std::string& out, std::size_t maxBytes, int timeoutMs) override {
+        const DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
+        for (;;) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(channel_.get(), nullptr, 0, nullptr, &available, nullptr)) return false;
+            if (available > 0) break;
+            if (static_cast<LONG>(deadline - GetTickCount()) <= 0) return false;
+            Sleep(1);
+        }
+        char buffer[4096];
+        DWORD got = 0;
+        if (!ReadFile(channel_.get(), buffer, static_cast<DWORD>(std::min(sizeof buffer, maxBytes)), &got, nullptr) ||
+            got == 0)
+            return false;
+        out.append(buffer, got);
+        return true;
     }
-    void ReportOwnEnding() override {
-        current = this;
+    bool Write(const char* data, std::size_t size) noexcept override {
+        while (size > 0) {
+            DWORD written = 0;
+            if (!WriteFile(channel_.get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return false;
+            data += written;
+            size -= written;
+        }
+        return true;
+    }
+    void ReportOwnEnding(LastWords lastWords) override {
+        words = lastWords;
         // abort(), and a C++ exception that ends in std::terminate, raise SIGABRT first.
         std::signal(SIGABRT, [](int) {
-            current->WriteLastWords("D aborted");
+            words(OwnEnding::Aborted, 0);
             TerminateProcess(GetCurrentProcess(), 3);
         });
         // An exception nobody handles ends the process at once with its code, rather than
         // starting a debugger or showing a dialog.
         SetUnhandledExceptionFilter(EndWithTheExceptionCode);
-        AddVectoredExceptionHandler(1, NoteAStackOverflow);
+        AddVectoredExceptionHandler(1, NoteWhatIsContained);
     }
-    bool TakeStackOverflowSeen() override { return std::exchange(stackOverflowSeen, false); }
+    Contained TakeContained() override { return std::exchange(contained, Contained::Nothing); }
     [[noreturn]] void EndNow(int status) override {
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
         ExitProcess(static_cast<UINT>(status));
     }
 
 private:
-    bool WriteRaw(const char* data, std::size_t size) noexcept {
-        while (size > 0) {
-            DWORD written = 0;
-            if (!WriteFile(channel_, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return false;
-            data += written;
-            size -= written;
-        }
-        return true;
-    }
-
-    static WindowsChannel* current;
-    HANDLE channel_;
+    static LastWords words;
+    UniqueHandle channel_;
 };
 
-WindowsChannel* WindowsChannel::current = nullptr;
-
-std::string QuotedArgument(const std::string& argument) {
-    // The arguments the library passes hold no quotes or backslashes before a quote; the
-    // program path may hold spaces.
-    return "\"" + argument + "\"";
-}
+ReportChannel::LastWords WindowsChannel::words = nullptr;
 
 }  // namespace
+
+void RandomBytes(unsigned char* buffer, std::size_t size) {
+    // rand_s draws from the system's cryptographic generator.
+    for (std::size_t i = 0; i < size; i += sizeof(unsigned int)) {
+        unsigned int value = 0;
+        if (rand_s(&value) != 0) value = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ static_cast<unsigned>(i);
+        std::memcpy(buffer + i, &value, std::min(sizeof value, size - i));
+    }
+}
 
 std::string EnvironmentVariable(const char* name) {
     char small[512];
@@ -251,60 +307,91 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
-                                                  const std::vector<std::string>& arguments) {
+namespace {
+
+class WindowsFileLock final : public FileLock {
+public:
+    explicit WindowsFileLock(UniqueHandle file) : file_(std::move(file)) {}
+
+private:
+    UniqueHandle file_;  // opened without sharing: closing it releases the lock
+};
+
+}  // namespace
+
+std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, int timeoutMs) {
+    const auto separator = path.find_last_of("\\/");
+    if (separator != std::string::npos && !MakeFolders(path.substr(0, separator))) return nullptr;
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
+    for (;;) {
+        UniqueHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() != INVALID_HANDLE_VALUE) return std::make_unique<WindowsFileLock>(std::move(file));
+        if (GetLastError() != ERROR_SHARING_VIOLATION || static_cast<LONG>(deadline - GetTickCount()) <= 0)
+            return nullptr;
+        Sleep(5);
+    }
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, int timeoutMs) {
+    // A name nobody can guess, served once: the first client is the only one.
     static LONG pipeNumber = 0;
-    char name[96];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\velmora-scan-%lu-%ld-%lu", GetCurrentProcessId(),
-                  InterlockedIncrement(&pipeNumber), GetTickCount());
-    UniqueHandle reading(CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                          PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0,
-                                          nullptr));
-    if (reading.get() == INVALID_HANDLE_VALUE) return nullptr;
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    UniqueHandle writing(CreateFileA(name, GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr));
-    UniqueHandle nowhere(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (writing.get() == INVALID_HANDLE_VALUE || nowhere.get() == INVALID_HANDLE_VALUE) return nullptr;
+    unsigned char random[8];
+    RandomBytes(random, sizeof random);
+    char name[128];
+    std::snprintf(name, sizeof name, "%s%lu-%ld-%02x%02x%02x%02x%02x%02x%02x%02x", kPipePrefix, GetCurrentProcessId(),
+                  InterlockedIncrement(&pipeNumber), random[0], random[1], random[2], random[3], random[4], random[5],
+                  random[6], random[7]);
+    UniqueHandle pipe(CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                       65536, 65536, 0, nullptr));
+    UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (pipe.get() == INVALID_HANDLE_VALUE || !event) return nullptr;
 
-    std::string commandLine = QuotedArgument(program) + " " +
-                              std::to_string(reinterpret_cast<std::uintptr_t>(writing.get()));
-    for (const std::string& argument : arguments) commandLine += " " + QuotedArgument(argument);
-
-    // Only the channel and the null device are inherited, even when other threads of the
-    // host make inheritable handles meanwhile.
-    HANDLE inherited[] = {writing.get(), nowhere.get()};
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    std::vector<char> listBytes(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
-    const bool haveList = size > 0 && InitializeProcThreadAttributeList(list, 1, 0, &size) &&
-                          UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                                    sizeof inherited, nullptr, nullptr);
-    STARTUPINFOEXA startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError = nowhere.get();
-    startup.lpAttributeList = haveList ? list : nullptr;
+    std::wstring commandLine = L"\"" + Widen(program) + L"\" " + Widen(name);
+    // No standard handles, as a program without a console has: writing to them fails at
+    // once in every C runtime. (Given the null device, Wine's runtime asks the console about
+    // every write, which made a chatty plug-in miss the time limit; given nothing, Wine
+    // copies the parent's handle values, which may name anything in the child.)
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION started{};
-    const DWORD flags = CREATE_NO_WINDOW | (haveList ? EXTENDED_STARTUPINFO_PRESENT : 0);
-    const BOOL created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                        nullptr, &startup.StartupInfo, &started);
-    if (haveList) DeleteProcThreadAttributeList(list);
-    if (!created) return nullptr;
+    if (!CreateProcessW(Widen(program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &started))
+        return nullptr;
     CloseHandle(started.hThread);
-    return std::make_unique<WindowsChild>(UniqueHandle(started.hProcess), std::move(reading));
+    UniqueHandle process(started.hProcess);
+
+    // The child opens its end by name; should it end first, there is nothing to wait for.
+    OVERLAPPED connecting{};
+    connecting.hEvent = event.get();
+    bool connected = ConnectNamedPipe(pipe.get(), &connecting) || GetLastError() == ERROR_PIPE_CONNECTED;
+    if (!connected && GetLastError() == ERROR_IO_PENDING) {
+        HANDLE waited[] = {event.get(), process.get()};
+        DWORD moved = 0;
+        connected = WaitForMultipleObjects(2, waited, FALSE, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0 &&
+                    GetOverlappedResult(pipe.get(), &connecting, &moved, FALSE);
+        if (!connected) CancelIo(pipe.get());
+    }
+    // Only our child may be at the other end.
+    ULONG client = 0;
+    if (!connected || !GetNamedPipeClientProcessId(pipe.get(), &client) || client != started.dwProcessId) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), kKillWaitMs);
+        return nullptr;
+    }
+    return std::make_unique<WindowsChild>(std::move(process), std::move(pipe), std::move(event));
 }
 
 std::unique_ptr<ReportChannel> ReportChannel::Open(const char* argument) {
-    if (!argument) return nullptr;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(argument, &end, 10);
-    HANDLE channel = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value));
-    if (*argument == '\0' || *end != '\0' || GetFileType(channel) != FILE_TYPE_PIPE) return nullptr;
+    if (!argument || std::strncmp(argument, kPipePrefix, sizeof kPipePrefix - 1) != 0) return nullptr;
+    // Opened without inheritance: no process this one starts can come by it.
+    UniqueHandle channel(CreateFileA(argument, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (channel.get() == INVALID_HANDLE_VALUE) return nullptr;
     // A file that is no loadable library, or a fault, must never make the system ask the user.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    return std::make_unique<WindowsChannel>(channel);
+    return std::make_unique<WindowsChannel>(std::move(channel));
 }
 
 }  // namespace velmora::platform

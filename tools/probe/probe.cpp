@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
     }
     if (forget) {
         const VerdictCache cache(VerdictCache::DefaultFile());
-        const bool forgotten = cache.Clear();
+        const bool forgotten = cache.Forget();
         std::fprintf(json ? stderr : stdout, "%s the remembered verdicts%s%s\n", forgotten ? "forgot" : "could not forget",
                      cache.file().empty() ? "" : ": ", SystemTextToUtf8(cache.file()).c_str());
         if (directories.empty()) return forgotten ? 0 : 2;
