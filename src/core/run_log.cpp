@@ -9,6 +9,24 @@ namespace velmora::runlog {
 
 namespace {
 
+// Control bytes (a file name may hold any) would reach a terminal as commands: each becomes
+// a \xNN escape, in place, from the end; what no longer fits the capacity is cut.
+std::size_t EscapeControlBytes(char* text, std::size_t length, std::size_t capacity) noexcept {
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    std::size_t escaped = length;
+    for (std::size_t i = 0; i < length; ++i)
+        if (control(text[i])) escaped += 3;
+    for (std::size_t i = length, out = escaped; i-- > 0;) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const char replacement[4] = {'\\', 'x', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+        const std::size_t size = control(text[i]) ? 4 : 1;
+        out -= size;
+        for (std::size_t k = 0; k < size; ++k)
+            if (out + k < capacity) text[out + k] = size == 1 ? text[i] : replacement[k];
+    }
+    return escaped < capacity ? escaped : capacity;
+}
+
 // Formats one line and writes it; errno comes back as it was.
 void WriteLine(const char* format, va_list arguments) noexcept {
     const int savedErrno = errno;
@@ -17,7 +35,10 @@ void WriteLine(const char* format, va_list arguments) noexcept {
     std::size_t length = platform::FormatLinePrefix(line, capacity);
     const std::size_t room = capacity - length;
     const int written = std::vsnprintf(line + length, room + 1, format, arguments);
-    if (written > 0) length += static_cast<std::size_t>(written) < room ? static_cast<std::size_t>(written) : room;
+    if (written > 0) {
+        const std::size_t text = static_cast<std::size_t>(written) < room ? static_cast<std::size_t>(written) : room;
+        length += EscapeControlBytes(line + length, text, room);
+    }
     line[length++] = '\n';
     line[length] = '\0';
     platform::WriteLogLine(line, length);

@@ -3,9 +3,7 @@
 #include "platform/log_output.h"
 #include "platform/signal_safe_text.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -73,8 +71,21 @@ constexpr std::size_t kCrashSignalCount = sizeof kCrashSignals / sizeof kCrashSi
 
 struct sigaction previousActions[kCrashSignalCount];
 bool crashReportInstalled = false;
-pthread_key_t entryPointKey;
-pthread_key_t functionKey;
+// Read by the crash handler, so in the static TLS block: a thread's first read of a dynamic
+// one may allocate, which a signal handler must not do.
+[[gnu::tls_model("initial-exec")]] thread_local const char* entryPointInProgress = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local const void* functionInProgress = nullptr;
+
+// The crash line is composed here rather than on the stack, which may be an exhausted
+// thread's or a small alternate one. One thread at a time: another that crashes meanwhile
+// writes a shorter line of its own.
+struct CrashScratch {
+    char line[2048];
+    char chunk[1024];
+    char mapsLine[4352];
+};
+CrashScratch scratch;
+std::atomic_flag scratchBusy = ATOMIC_FLAG_INIT;
 
 std::size_t IndexOfSignal(int signal) {
     for (std::size_t i = 0; i < kCrashSignalCount; ++i)
@@ -108,25 +119,76 @@ const void* FaultingCode([[maybe_unused]] const siginfo_t* info, const void* con
 #endif
 }
 
+// Appends the file mapped at code, as /proc/self/maps names it, read with system calls only:
+// dladdr may wait for the loader's lock, which the crashing thread itself may hold.
 void AppendFileOf(FixedText& text, const void* code) {
-    Dl_info module{};
-    if (dladdr(code, &module) && module.dli_fname && *module.dli_fname) text.Append(module.dli_fname);
-    else text.Append("no loaded file");
+    const auto address = reinterpret_cast<std::uintptr_t>(code);
+    const int maps = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    std::size_t length = 0;
+    bool found = false;
+    for (ssize_t got; !found && maps >= 0 && (got = read(maps, scratch.chunk, sizeof scratch.chunk)) > 0;) {
+        for (ssize_t i = 0; i < got && !found; ++i) {
+            const char c = scratch.chunk[i];
+            if (c != '\n') {
+                if (length < sizeof scratch.mapsLine - 1) scratch.mapsLine[length++] = c;
+                continue;
+            }
+            scratch.mapsLine[length] = '\0';
+            length = 0;
+            // "start-end perms offset device inode   path"
+            const char* field = scratch.mapsLine;
+            std::uintptr_t start = 0, end = 0;
+            const auto hex = [&field](std::uintptr_t& value) {
+                for (;; ++field) {
+                    const char d = *field;
+                    const int digit = d >= '0' && d <= '9' ? d - '0' : d >= 'a' && d <= 'f' ? d - 'a' + 10 : -1;
+                    if (digit < 0) return;
+                    value = value * 16 + static_cast<std::uintptr_t>(digit);
+                }
+            };
+            hex(start);
+            if (*field++ != '-') continue;
+            hex(end);
+            if (address < start || address >= end) continue;
+            for (int skipped = 0; skipped < 4 && *field; ++skipped) {
+                while (*field == ' ') ++field;
+                while (*field && *field != ' ') ++field;
+            }
+            while (*field == ' ') ++field;
+            if (*field) {
+                text.Append(field);
+                found = true;
+            }
+        }
+    }
+    if (maps >= 0) close(maps);
+    if (!found) text.Append("no loaded file");
 }
 
 void WriteCrashLine(int signal, const siginfo_t* info, const void* context) {
-    char line[2048];
-    const std::size_t capacity = sizeof line - 2;  // room for the line end and a zero
+    const void* code = FaultingCode(info, context);
+    if (scratchBusy.test_and_set(std::memory_order_acquire)) {
+        char line[256];
+        std::size_t length = FormatLinePrefix(line, sizeof line - 2);
+        FixedText text(line + length, sizeof line - 2 - length);
+        text.Append("crash: ").Append(SignalText(signal)).Append(" at ").Hex(reinterpret_cast<std::uintptr_t>(code));
+        text.Append(", while another thread's crash is written");
+        length += text.size();
+        line[length++] = '\n';
+        line[length] = '\0';
+        WriteLogLine(line, length);
+        return;
+    }
+    char* const line = scratch.line;
+    const std::size_t capacity = sizeof scratch.line - 2;  // room for the line end and a zero
     const std::size_t prefix = FormatLinePrefix(line, capacity);
     FixedText text(line + prefix, capacity - prefix);
-    const void* code = FaultingCode(info, context);
     text.Append("crash: ").Append(SignalText(signal)).Append(" in code of ");
     AppendFileOf(text, code);
     text.Append(" at ").Hex(reinterpret_cast<std::uintptr_t>(code));
-    const auto* entryPoint = static_cast<const char*>(pthread_getspecific(entryPointKey));
-    if (entryPoint) {
-        text.Append(", during ").Append(entryPoint).Append(" of ");
-        AppendFileOf(text, pthread_getspecific(functionKey));
+    if (entryPointInProgress) {
+        text.Append(", during ").Append(entryPointInProgress).Append(" of ");
+        AppendFileOf(text, functionInProgress);
     } else {
         text.Append(", no entry point in progress");
     }
@@ -134,6 +196,7 @@ void WriteCrashLine(int signal, const siginfo_t* info, const void* context) {
     line[length++] = '\n';
     line[length] = '\0';
     WriteLogLine(line, length);
+    scratchBusy.clear(std::memory_order_release);
 }
 
 void OnCrash(int signal, siginfo_t* info, void* context) {
@@ -157,11 +220,6 @@ void OnCrash(int signal, siginfo_t* info, void* context) {
 
 void InstallCrashReport() noexcept {
     if (crashReportInstalled) return;
-    if (pthread_key_create(&entryPointKey, nullptr) != 0) return;
-    if (pthread_key_create(&functionKey, nullptr) != 0) {
-        pthread_key_delete(entryPointKey);
-        return;
-    }
     struct sigaction ours {};
     ours.sa_sigaction = OnCrash;
     // On the thread's alternate stack when it has one, so a stack overflow is reported too.
@@ -181,16 +239,13 @@ void RemoveCrashReport() noexcept {
         if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == OnCrash)
             sigaction(kCrashSignals[i], &previousActions[i], nullptr);
     }
-    pthread_key_delete(entryPointKey);
-    pthread_key_delete(functionKey);
     crashReportInstalled = false;
 }
 
 CallInProgress NoteCallInProgress(CallInProgress call) noexcept {
-    const CallInProgress previous{static_cast<const char*>(pthread_getspecific(entryPointKey)),
-                                  pthread_getspecific(functionKey)};
-    pthread_setspecific(entryPointKey, call.entryPoint);
-    pthread_setspecific(functionKey, call.function);
+    const CallInProgress previous{entryPointInProgress, functionInProgress};
+    entryPointInProgress = call.entryPoint;
+    functionInProgress = call.function;
     return previous;
 }
 

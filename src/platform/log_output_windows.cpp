@@ -143,16 +143,24 @@ const char* ExceptionText(DWORD code) {
     }
 }
 
-// Stack buffers only: the exception may be a stack overflow, or the heap may be broken.
-void AppendFileOf(FixedText& text, const void* code) {
-    HMODULE module = nullptr;
+// The crash line is composed here rather than on the stack, which a stack overflow leaves
+// almost spent; the heap may be broken too. One thread at a time: another that crashes
+// meanwhile writes a shorter line of its own.
+struct CrashScratch {
+    char line[2048];
     wchar_t wide[520];
     char ansi[1040];
+};
+CrashScratch scratch;
+LONG scratchBusy = 0;
+
+void AppendFileOf(FixedText& text, const void* code) {
+    HMODULE module = nullptr;
     if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<const wchar_t*>(code), &module) &&
-        GetModuleFileNameW(module, wide, sizeof wide / sizeof wide[0]) != 0 &&
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr) != 0) {
-        text.Append(ansi);
+        GetModuleFileNameW(module, scratch.wide, sizeof scratch.wide / sizeof scratch.wide[0]) != 0 &&
+        WideCharToMultiByte(CP_ACP, 0, scratch.wide, -1, scratch.ansi, sizeof scratch.ansi, nullptr, nullptr) != 0) {
+        text.Append(scratch.ansi);
     } else {
         text.Append("no loaded file");
     }
@@ -160,19 +168,25 @@ void AppendFileOf(FixedText& text, const void* code) {
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
-    char line[2048];
-    const std::size_t capacity = sizeof line - 2;  // room for the line end and a zero
+    const bool alone = InterlockedExchange(&scratchBusy, 1) == 0;
+    char small[160];
+    char* const line = alone ? scratch.line : small;
+    const std::size_t capacity = (alone ? sizeof scratch.line : sizeof small) - 2;  // room for the line end and a zero
     const std::size_t prefix = FormatLinePrefix(line, capacity);
     FixedText text(line + prefix, capacity - prefix);
     text.Append("crash: exception ").Hex(record.ExceptionCode).Append(" (").Append(ExceptionText(record.ExceptionCode));
-    text.Append(") in code of ");
-    AppendFileOf(text, record.ExceptionAddress);
+    if (alone) {
+        text.Append(") in code of ");
+        AppendFileOf(text, record.ExceptionAddress);
+    } else {
+        text.Append(") while another thread's crash is written");
+    }
     text.Append(" at ").Hex(reinterpret_cast<std::uintptr_t>(record.ExceptionAddress));
     const auto* entryPoint = static_cast<const char*>(TlsGetValue(entryPointSlot));
-    if (entryPoint) {
+    if (entryPoint && alone) {
         text.Append(", during ").Append(entryPoint).Append(" of ");
         AppendFileOf(text, TlsGetValue(functionSlot));
-    } else {
+    } else if (alone) {
         text.Append(", no entry point in progress");
     }
     std::size_t length = prefix + text.size();
@@ -180,6 +194,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
     line[length] = '\0';
     // Without the lock: the faulting thread may hold it.
     WriteUnlocked(line, length);
+    if (alone) InterlockedExchange(&scratchBusy, 0);
     return previousFilter ? previousFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
 }
 

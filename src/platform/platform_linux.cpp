@@ -25,8 +25,9 @@ namespace {
 // A plain array, as a thread_local with a destructor would keep this library loaded.
 thread_local char lastLoadError[512];
 
-// Where a signal on this thread jumps to; null outside a guarded call.
-thread_local sigjmp_buf* faultTarget = nullptr;
+// Where a signal on this thread jumps to; null outside a guarded call. In the static TLS
+// block: the handler reads it on any thread, and a first read of a dynamic one may allocate.
+[[gnu::tls_model("initial-exec")]] thread_local sigjmp_buf* faultTarget = nullptr;
 
 // Not even a guarded call contains what the library's constructors do: jumping out of
 // dlopen would leave the loader's lock held, and the next dlopen or dlclose on any other
