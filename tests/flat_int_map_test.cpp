@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <map>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <thread>
@@ -180,6 +183,71 @@ TEST(FlatIntMap, ClearRemovesEveryKeyAndTheMapFillsAgain) {
         for (std::int32_t key = 0; key < 100; ++key) EXPECT_EQ(map.Find(key), key + round);
         map.Clear();
     }
+}
+
+// One interleaving played out step by step: a reader holds the current array when the
+// writer publishes another and then reuses the reader's one, clearing it. The reader, which
+// finds nothing there, must notice the generation move and look again.
+struct SteppedHooks {
+    static inline std::mutex lock;
+    static inline std::condition_variable changed;
+    static inline std::atomic<int> step{0};  // 1 reader holds its array, 2 writer cleared it, 3 reader done
+    static inline bool armed = false;
+    static inline int reuses = 0;
+
+    static bool WaitFor(int wanted) {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, std::chrono::seconds(10), [wanted] { return step >= wanted; });
+    }
+    static void Reach(int reached) {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            step = reached;
+        }
+        changed.notify_all();
+    }
+    static void ReaderHoldsArray() {
+        if (!armed || step != 0) return;
+        Reach(1);
+        WaitFor(2);
+    }
+    static void WriterClearedSpare() {
+        // The first reuse after the reader took its array is another array's; the second is
+        // the reader's.
+        if (!armed || ++reuses != 2) return;
+        Reach(2);
+        WaitFor(3);
+    }
+};
+
+// Claims and removes fresh keys until the map sweeps its array out once: into a spare of
+// the same size when there is one.
+template <typename Map>
+void SweepOnce(Map& map, std::int32_t& fresh) {
+    for (int i = 0; i < 14; ++i, ++fresh) {
+        map.Put(fresh, 0);
+        map.Erase(fresh);
+    }
+}
+
+TEST(FlatIntMap, AReaderWhoseArrayIsReusedUnderItLooksAgain) {
+    FlatIntMap<std::int32_t, SteppedHooks> map;
+    std::int32_t fresh = 1000;
+    map.Put(7, 70);
+    SweepOnce(map, fresh);  // the first array is now a spare
+    SteppedHooks::armed = true;
+    std::optional<std::int32_t> found;
+    std::thread reader([&] {
+        found = map.Find(7);
+        SteppedHooks::Reach(3);
+    });
+    ASSERT_TRUE(SteppedHooks::WaitFor(1));
+    SweepOnce(map, fresh);  // into the spare: the reader's array becomes the spare
+    SweepOnce(map, fresh);  // into the reader's array, cleared under it
+    reader.join();
+    SteppedHooks::armed = false;
+    EXPECT_EQ(SteppedHooks::reuses, 2);
+    EXPECT_EQ(found, 70);
 }
 
 }  // namespace

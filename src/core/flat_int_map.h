@@ -31,7 +31,14 @@
 
 namespace velmora {
 
-template <typename Value>
+// Two moments a test can stop a reader or a writer at, to play one interleaving out. They
+// do nothing and cost nothing otherwise.
+struct FlatIntMapNoHooks {
+    static void ReaderHoldsArray() {}
+    static void WriterClearedSpare() {}
+};
+
+template <typename Value, typename Hooks = FlatIntMapNoHooks>
 class FlatIntMap {
     static_assert(std::atomic<Value>::is_always_lock_free && sizeof(Value) <= sizeof(void*),
                   "a value is read and written as one machine word");
@@ -53,7 +60,9 @@ public:
     bool Find(std::int32_t key, Value& value) const {
         for (;;) {
             const std::uint32_t generation = generation_.load(std::memory_order_acquire);
-            const bool found = FindIn(*current_.load(std::memory_order_acquire), key, value);
+            const Array& array = *current_.load(std::memory_order_acquire);
+            Hooks::ReaderHoldsArray();
+            const bool found = FindIn(array, key, value);
             if (generation_.load(std::memory_order_relaxed) == generation) return found;
         }
     }
@@ -205,6 +214,7 @@ private:
             // reader that sees the new generation also sees the array that replaced it.
             generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
             for (std::size_t i = 0; i < capacity; ++i) target->slots[i].key.store(kFreeKey, std::memory_order_release);
+            Hooks::WriterClearedSpare();
         } else {
             arrays_.push_back(std::make_unique<Array>(capacity));
             target = arrays_.back().get();

@@ -23,7 +23,9 @@ constexpr std::size_t kMostVerdicts = 20000;
 constexpr int kLockWaitMs = 2000;
 constexpr std::int64_t kMinuteMs = 60 * 1000;
 
-std::string HeaderStart() { return std::string("velmora-verdicts 2 ") + kLibraryVersion + " " + kBuildName + " "; }
+std::string HeaderStart(std::string_view version = kLibraryVersion) {
+    return "velmora-verdicts 2 " + std::string(version) + " " + kBuildName + " ";
+}
 
 // FNV-1a, 64 bits: enough to tell a torn or edited file from the one we wrote.
 std::uint64_t Checksum(const std::string& text) {
@@ -134,8 +136,8 @@ bool VerdictCache::Forget() const {
     return lock && platform::ReplaceFileAtomically(file_, Serialise(empty));
 }
 
-std::string VerdictCache::Serialise(const Contents& contents) {
-    std::string text = HeaderStart() + std::to_string(contents.forgottenAtMs) + "\n";
+std::string VerdictCache::Serialise(const Contents& contents, std::string_view version) {
+    std::string text = HeaderStart(version.empty() ? kLibraryVersion : version) + std::to_string(contents.forgottenAtMs) + "\n";
     for (const auto& [key, entry] : contents.entries) {
         text += EncodeText(key.path) + ' ' + std::to_string(key.stamp.size) + ' ' + std::to_string(key.stamp.modified) +
                 ' ' + EncodeText(key.pluginPath) + ' ' + KindWord(entry.verdict) + ' ' + EncodeText(entry.verdict.cause) +

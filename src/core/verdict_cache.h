@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <tuple>
 
 namespace velmora {
@@ -63,9 +64,10 @@ public:
 
     const std::string& file() const { return file_; }
 
-    // The text of a cache file, and the contents of such a text; false for any text that is
-    // not exactly such a file of this version.
-    static std::string Serialise(const Contents& contents);
+    // The text of a cache file (of another library version if one is named), and the
+    // contents of such a text; false for any text that is not exactly such a file of this
+    // version.
+    static std::string Serialise(const Contents& contents, std::string_view version = {});
     static bool Parse(const std::string& text, Contents& contents);
 
 private:
