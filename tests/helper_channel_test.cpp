@@ -195,6 +195,40 @@ TEST_F(HelperChannel, AHostThatReapsEveryChildStillGetsTheCause) {
 }
 #endif
 
+#if !defined(_WIN32)
+// About nine hundred of the machine's own libraries under plug-in names: constructors that
+// abort, exit or throw, libraries that cannot live twice in one process, a C runtime's second
+// copy. Neither the probe nor a host initialising the library over them dies, and every
+// file is named.
+TEST_F(HelperChannel, TheMachinesOwnLibrariesUnderPluginNames) {
+#if defined(VELMORA_TEST_SANITIZED)
+    GTEST_SKIP() << "the machine's libraries are not built for the sanitizers' runtimes";
+#endif
+    std::vector<fs::path> libraries;
+    for (const auto& entry : fs::recursive_directory_iterator("/usr/lib/x86_64-linux-gnu", fs::directory_options::skip_permission_denied)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && !entry.is_symlink() && name.find(".so") != std::string::npos &&
+            entry.file_size() < 20 * 1024 * 1024)
+            libraries.push_back(entry.path());
+    }
+    std::sort(libraries.begin(), libraries.end());
+    libraries.resize(std::min<std::size_t>(libraries.size(), 900));
+    ASSERT_GE(libraries.size(), 300u);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < libraries.size(); ++i) {
+        names.push_back("QXDVR" + std::to_string(i) + "_" + libraries[i].filename().string() + kExtension);
+        fs::copy_file(libraries[i], root_ / "plugins" / names.back());
+    }
+    for (const auto& arguments : {std::vector<std::string>{Folder()}, std::vector<std::string>{"--init", Folder()}}) {
+        const test::ToolRun run = test::RunTool(VELMORA_PROBE_FILE, arguments);
+        EXPECT_TRUE(run.status == 0 || run.status == 1) << arguments[0] << " ended with " << run.status;
+        if (arguments.size() == 1) {
+            for (const std::string& name : names) EXPECT_NE(run.output.find(name), std::string::npos) << name;
+        }
+    }
+}
+#endif
+
 // A file rebuilt to the same size (PE sections are aligned, so this is common) is a new
 // file: its modification time tells it apart.
 TEST_F(HelperChannel, ASameSizeRebuildIsExaminedAgain) {
