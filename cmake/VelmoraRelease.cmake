@@ -17,11 +17,11 @@ if(WIN32)
 endif()
 install(TARGETS ${velmora_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The helper process that examines candidate plug-ins, where the library looks for it:
-# beside Velmora.dll, or in a velmora/ folder beside libVelmora.so (a private program).
+# beside Velmora.dll, or in a folder of its own beside libVelmora.so (a private program).
 if(WIN32)
   install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 else()
-  install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/velmora)
+  install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/${VELMORA_HELPER_FOLDER})
 endif()
 
 # The sample plug-in, as source for plug-in authors everywhere and built where the demo runs.

@@ -5,9 +5,9 @@
 // Verdicts are remembered per user (core/verdict_cache.h), so a file is examined once until
 // it changes.
 //
-// The helper (velmora-scan-helper, beside the library's own file or in a velmora folder
-// there) runs exactly the
-// library's examination of each file and reports on a channel of its own, line by line:
+// The helper (velmora-scan-helper, beside the library's own file or in a folder
+// velmora-<major>.<minor> there) runs exactly the library's examination of each file and
+// reports on a channel of its own, line by line:
 //   H              it has started
 //   B <name>       it begins a file
 //   S <step>       the step it starts (see ExamineCandidate)
