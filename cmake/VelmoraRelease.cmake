@@ -7,15 +7,18 @@
 # DLL and the programs, lib/, include/, docs/ and the README at the top); Linux follows
 # the file-system hierarchy below the prefix (/usr for the Debian package).
 
-# The programs shipped beside the library: on Windows in bin/ next to Velmora.dll, on Linux
-# in bin/ (the probe finds the library in the prefix's library folder).
-set(velmora_programs velmora-probe)
+# The programs for users (velmora_tool, cmake/VelmoraTool.cmake), in bin/ beside the
+# library on Windows and in bin/ of the prefix on Linux, with their manual pages.
+get_property(velmora_tools GLOBAL PROPERTY VELMORA_TOOLS)
+install(TARGETS ${velmora_tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
   # The demo loads Velmora.dll from its own folder and drives the built sample plug-in in
   # plugins/sample below it; on Linux both would have to sit in bin/.
-  list(APPEND velmora_programs velmora-demo)
+  install(TARGETS velmora-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  list(TRANSFORM velmora_tools REPLACE "(.+)" "${VELMORA_MANUAL_DIR}/man1/\\1.1" OUTPUT_VARIABLE manual_pages)
+  install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(TARGETS ${velmora_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The helper process that examines candidate plug-ins, where the library looks for it:
 # beside Velmora.dll, or in a folder of its own beside libVelmora.so (a private program).
 if(WIN32)
