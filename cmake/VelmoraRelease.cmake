@@ -43,7 +43,7 @@ else()
   set(velmora_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/velmora)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-  DESTINATION ${velmora_doc_dir})
+  ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${velmora_doc_dir})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${velmora_doc_dir}/docs)
 
 if(NOT WIN32)
