@@ -10,8 +10,9 @@ native+=(clang-14 libclang-rt-14-dev)
 native+=(libbenchmark-dev)
 # The dialog's names are Chinese: Wine draws them with a font that has the glyphs
 # (fonts-wqy-microhei).
-# Packages (make package): dependencies of the Debian archive, and pkg-config for its test.
-native+=(dpkg-dev pkg-config)
+# Packages (make package): the Debian packages are made with debhelper and checked with
+# lintian (which reads manual pages with man-db); pkg-config for the hosts built against them.
+native+=(dpkg-dev debhelper lintian man-db pkg-config)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
          xvfb xauth llvm lld fonts-wqy-microhei)
 # The Free Pascal cross-compiler for i386-win32 is built from these sources and the
