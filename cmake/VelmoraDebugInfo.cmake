@@ -16,6 +16,10 @@ function(velmora_separate_debug_info target)
     # Shared objects keep what dynamic linking needs.
     set(strip_option --strip-unneeded)
   endif()
+  if(NOT WIN32)
+    # The compilers' names and versions, which nothing at run time reads.
+    list(APPEND strip_option --remove-section=.comment)
+  endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
     COMMAND ${CMAKE_OBJCOPY} ${strip_option} --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug

@@ -1,27 +1,33 @@
 # What a release ships besides the library and its SDK (cmake/VelmoraPackage.cmake): the
-# programs, the sample plug-in, the docs, the pkg-config file, and the CPack settings that
-# turn an install into the packages of `make package` (scripts/make-packages.sh). Included
-# at the end of the top-level CMakeLists.txt, once every shipped target exists.
+# programs, the sample plug-in, the docs and the licence, the pkg-config file, and the
+# settings that turn an install into the packages of `make package`
+# (scripts/make-packages.sh): CPack's archives, and on Linux the Debian packages
+# (cmake/VelmoraDebian.cmake). Included at the end of the top-level CMakeLists.txt, once
+# every shipped target exists.
 #
 # Layout: Windows keeps everything a host developer expects in one folder (bin/ with the
 # DLL and the programs, lib/, include/, docs/ and the README at the top); Linux follows
 # the file-system hierarchy below the prefix (/usr for the Debian package).
 
-# The programs shipped beside the library: on Windows in bin/ next to Velmora.dll, on Linux
-# in bin/ (the probe finds the library in the prefix's library folder).
-set(velmora_programs velmora-probe)
+# The programs for users (velmora_tool, cmake/VelmoraTool.cmake), in bin/ beside the
+# library on Windows and in bin/ of the prefix on Linux, with their manual pages.
+get_property(velmora_tools GLOBAL PROPERTY VELMORA_TOOLS)
+install(TARGETS ${velmora_tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
   # The demo loads Velmora.dll from its own folder and drives the built sample plug-in in
   # plugins/sample below it; on Linux both would have to sit in bin/.
-  list(APPEND velmora_programs velmora-demo)
+  install(TARGETS velmora-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  list(TRANSFORM velmora_tools REPLACE "(.+)" "${VELMORA_MANUAL_DIR}/man1/\\1.1" OUTPUT_VARIABLE manual_pages)
+  install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(TARGETS ${velmora_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The helper process that examines candidate plug-ins, where the library looks for it:
-# beside Velmora.dll, or in a velmora/ folder beside libVelmora.so (a private program).
+# beside Velmora.dll, or in a folder of its own beside libVelmora.so (a private program,
+# without a manual page: only the library starts it, and its arguments are theirs alone).
 if(WIN32)
   install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 else()
-  install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/velmora)
+  install(TARGETS velmora-scan-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/${VELMORA_HELPER_FOLDER})
 endif()
 
 # The sample plug-in, as source for plug-in authors everywhere and built where the demo runs.
@@ -40,7 +46,7 @@ else()
   set(velmora_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/velmora)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-  DESTINATION ${velmora_doc_dir})
+  ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${velmora_doc_dir})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${velmora_doc_dir}/docs)
 
 if(NOT WIN32)
@@ -59,26 +65,20 @@ if(NOT WIN32)
   endif()
 endif()
 
-# CPack: archives named Velmora-<version>-<platform>, and on Linux a Debian package.
+# CPack: archives named Velmora-<version>-<platform>. The Debian packages are debhelper's
+# (cmake/VelmoraDebian.cmake).
 set(CPACK_PACKAGE_NAME Velmora)
 set(CPACK_PACKAGE_VENDOR "Velmora developers")
-set(CPACK_PACKAGE_CONTACT "Velmora developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Drives network video servers of many makers through vendor plug-ins")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 if(WIN32)
   math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME Velmora-${PROJECT_VERSION}-win${bits})
 else()
-  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_GENERATOR TGZ)
   set(CPACK_PACKAGE_FILE_NAME Velmora-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
-  set(CPACK_DEBIAN_PACKAGE_NAME velmora)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- The library, its headers, CMake package and pkg-config file, the Pascal unit,
- velmora-probe and the documentation. Plug-ins for all users go to
- ${VELMORA_SYSTEM_PLUGIN_DIR}.")
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    include(${PROJECT_SOURCE_DIR}/cmake/VelmoraDebian.cmake)
+  endif()
 endif()
 include(CPack)

@@ -2,7 +2,9 @@
 # Builds the release presets and packs them into build/packages/ (make package):
 #
 #   Velmora-<version>-win32.zip, Velmora-<version>-win64.zip      (package-win32, -win64)
-#   velmora_<version>_amd64.deb, Velmora-<version>-linux-x86_64.tar.gz   (package-linux)
+#   Velmora-<version>-linux-x86_64.tar.gz and the Debian packages    (package-linux)
+#   libvelmora<major>.<minor>_<version>_amd64.deb, libvelmora-dev_<version>_amd64.deb,
+#   velmora-tools_<version>_amd64.deb
 #
 # and beside each platform's packages the debug information of its stripped binaries,
 # Velmora-<version>-<platform>-debug.zip or .tar.gz (the .debug files, in the package's
@@ -41,6 +43,15 @@ for preset in "${presets[@]}"; do
     cp "$symbols" "$debug/$name/$file.debug"
   done < <(cd "$packed" && find . -type f | sed 's|^\./||')
   rm -rf "$out/_CPack_Packages"
+  if [ -d "$build/deb/debian" ]; then
+    # debhelper packs the same install (cmake/VelmoraDebian.cmake); what it leaves behind
+    # stays in the build tree.
+    if ! (cd "$build/deb" && debian/rules clean && PACKAGES_DIR="$out" debian/rules binary) >>"$log" 2>&1; then
+      tail -n 40 "$log"
+      echo "make-packages: the Debian packages of $preset failed, see $log" >&2
+      exit 1
+    fi
+  fi
   case $preset in
     *win*) archive=$out/$name-debug.zip; pack=(cf "$archive" --format=zip) ;;
     *) archive=$out/$name-debug.tar.gz; pack=(czf "$archive") ;;

@@ -10,20 +10,23 @@ native+=(clang-14 libclang-rt-14-dev)
 native+=(libbenchmark-dev)
 # The dialog's names are Chinese: Wine draws them with a font that has the glyphs
 # (fonts-wqy-microhei).
-# Packages (make package): dependencies of the Debian archive, and pkg-config for its test.
+# Packages (make package): Debian's package tools, and pkg-config for the packages' test.
 native+=(dpkg-dev pkg-config)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
          xvfb xauth llvm lld fonts-wqy-microhei)
 # The Free Pascal cross-compiler for i386-win32 is built from these sources and the
 # installed compiler's message file and fpcmake (scripts/build-fpc-win32.sh).
 windows+=(fpc-source-3.2.2 fp-utils-3.2.2)
+# make package and make test: the Debian packages are made with debhelper and checked with
+# lintian, which reads manual pages with man-db.
+packaging=(debhelper lintian man-db)
 # make bench only: it draws docs/performance.png.
 plots=(gnuplot-nox)
 
 want=("${native[@]}")
 case "${1:-all}" in
   native) ;;
-  all) want+=("${windows[@]}") ;;
+  all) want+=("${windows[@]}" "${packaging[@]}") ;;
   bench) want+=("${windows[@]}" "${plots[@]}") ;;
   *) echo "usage: $0 [native|all|bench]" >&2; exit 2 ;;
 esac

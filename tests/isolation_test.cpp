@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <thread>
+#include <tuple>
 
 namespace velmora {
 namespace {
@@ -302,6 +303,28 @@ TEST_F(Isolation, WithoutAWorkingHelperDiscoveryIsUnchanged) {
         EXPECT_EQ(test::TagsInTableOrder("types"), expected);
         for (const auto& [name, report] : Scan(PluginDirectory("types"))) EXPECT_FALSE(report.fromCache) << name;
     }
+}
+
+// Installed on Linux the helper is a private program in a folder named with the soname's
+// version, so that two versions of the library can be installed together; in a build tree
+// and on Windows it sits beside the library, which wins when both are there.
+TEST(HelperFile, IsBesideTheLibraryElseInTheFolderOfItsVersion) {
+    const std::string version = VELMORA_TEST_VERSION;
+    const std::string separator(1, platform::kPathSeparator);
+    const std::string root = test::ExecutableDirectory() + "helper-file" + separator;
+    const std::string name = std::string("velmora-scan-helper") + (kExtension == ".dll" ? ".exe" : "");
+    const std::string beside = root + name;
+    const std::string inFolder = root + "velmora-" + version.substr(0, version.rfind('.')) + separator + name;
+    const std::vector<std::tuple<bool, bool, std::string>> cases = {
+        {false, false, beside}, {true, false, beside}, {false, true, inFolder}, {true, true, beside}};
+    for (const auto& [besideExists, inFolderExists, expected] : cases) {
+        fs::remove_all(root);
+        fs::create_directories(fs::path(inFolder).parent_path());
+        if (besideExists) std::ofstream(beside) << "helper";
+        if (inFolderExists) std::ofstream(inFolder) << "helper";
+        EXPECT_EQ(HelperFileFor(root + "libVelmora" + kExtension), expected) << besideExists << inFolderExists;
+    }
+    fs::remove_all(root);
 }
 
 TEST(VerdictText, EncodingRoundTripsEveryByteAndRefusesWhatItDidNotWrite) {

@@ -272,9 +272,11 @@ bool DecodeText(const std::string& encoded, std::string& text) {
 
 std::string HelperFileFor(const std::string& libraryFile) {
     // Beside the library, as in a build tree and on Windows; or in a folder of its own
-    // there, as a private program of an installed Linux library.
+    // there, as a private program of an installed Linux library. That folder carries the
+    // soname's version, so that the libraries of two versions can be installed side by side.
     const std::string beside = DirectoryPart(libraryFile) + kHelperFile;
-    const std::string inFolder = DirectoryPart(libraryFile) + "velmora" + platform::kPathSeparator + kHelperFile;
+    const std::string inFolder =
+        DirectoryPart(libraryFile) + VELMORA_HELPER_FOLDER + platform::kPathSeparator + kHelperFile;
     platform::FileStamp stamp;
     return platform::StampOf(beside, stamp) || !platform::StampOf(inFolder, stamp) ? beside : inFolder;
 }

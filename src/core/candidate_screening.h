@@ -3,9 +3,9 @@
 // or stalls the helper, not the host: it is condemned with its cause, the helper is started
 // again for the files after it, and discovery then passes over it without loading it.
 //
-// The helper (velmora-scan-helper, beside the library's own file or in a velmora folder
-// there) runs exactly the library's examination of each file and reports on a private
-// channel (core/report_channel.h). Its report is believed only while it is whole: a good
+// The helper (velmora-scan-helper, beside the library's own file or in a folder
+// velmora-<major>.<minor> there) runs exactly the library's examination of each file and
+// reports on a private channel (core/report_channel.h). Its report is believed only while it is whole: a good
 // verdict needs every line in order and marked with the run's key, within the time limit,
 // ending with the helper's own word that the file's calls returned. Anything else (a
 // broken or over-long report, silence past the deadline, a channel closed early, a helper

@@ -1,10 +1,14 @@
 # cmake -DSTEP=... -DARCHIVE=... -DWORK_DIR=... [step's variables] -P package_test.cmake
 #
-# One check of a release package, on a fresh copy unpacked into WORK_DIR (a .deb with
-# dpkg-deb -x, as into a throw-away root; a .zip or .tar.gz as a user unpacks it):
+# One check of a release package, on a fresh copy unpacked into WORK_DIR (.deb files with
+# dpkg-deb -x, as into a throw-away root, ARCHIVE naming one or several as a|b; a .zip or
+# .tar.gz as a user unpacks it):
 #
-#   listing       the unpacked files equal the CONTENTS list for KIND (windows, linux),
-#                 below /usr for a .deb
+#   listing       the unpacked files equal the CONTENTS list for KIND (windows, linux, or
+#                 the Debian package's name), and the licence is LICENSE
+#   lintian       lintian finds no error and no warning in the .deb
+#   manual        every program in bin/ has a manual page that lists the options its
+#                 --help lists
 #   find_package  tests/package_host built against the unpacked package with its CMake
 #                 package, then run against PLUGIN_DIR ([TOOLCHAIN_FILE, LINKER_FLAGS, RUNNER])
 #   msvc          tests/package_host/msvc_host.c linked by LINKER against the packaged
@@ -12,7 +16,8 @@
 #   demo          the packaged demo run from the unpacked bin/ with its sample plug-in (RUNNER)
 #   pkg_config    a C host compiled by CC with the flags pkg-config gives for velmora.pc,
 #                 then run against PLUGIN_DIR
-#   probe         the packaged velmora-probe --init over PLUGIN_DIR ([RUNNER])
+#   probe         the packaged velmora-probe --init over PLUGIN_DIR ([RUNNER]), the
+#                 library finding its helper process where the package put it
 foreach(variable STEP ARCHIVE WORK_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "${variable} not given")
@@ -26,9 +31,12 @@ function(run what)
   endif()
 endfunction()
 
-if(NOT EXISTS ${ARCHIVE})
-  message(FATAL_ERROR "${ARCHIVE} missing: make package first")
-endif()
+string(REPLACE "|" ";" archives "${ARCHIVE}")
+foreach(archive IN LISTS archives)
+  if(NOT EXISTS ${archive})
+    message(FATAL_ERROR "${archive} missing: make package first")
+  endif()
+endforeach()
 if(PLUGIN_DIR AND NOT IS_DIRECTORY ${PLUGIN_DIR})
   message(FATAL_ERROR "${PLUGIN_DIR} missing: build the test preset it belongs to first")
 endif()
@@ -36,7 +44,9 @@ file(REMOVE_RECURSE ${WORK_DIR})
 set(unpacked ${WORK_DIR}/unpacked)
 file(MAKE_DIRECTORY ${unpacked})
 if(ARCHIVE MATCHES "\\.deb$")
-  run("dpkg-deb -x" dpkg-deb -x ${ARCHIVE} ${unpacked})
+  foreach(archive IN LISTS archives)
+    run("dpkg-deb -x" dpkg-deb -x ${archive} ${unpacked})
+  endforeach()
   set(top ${unpacked}/usr)
 else()
   run("unpacking" ${CMAKE_COMMAND} -E chdir ${unpacked} ${CMAKE_COMMAND} -E tar xf ${ARCHIVE})
@@ -50,14 +60,15 @@ endif()
 string(REPLACE "|" ";" runner "${RUNNER}")
 
 if(STEP STREQUAL "listing")
-  file(STRINGS ${CONTENTS} lines REGEX "^${KIND}[ \t]")
+  file(STRINGS ${CONTENTS} lines REGEX "^[^#]")
   string(REGEX MATCH "^[0-9]+\\.[0-9]+" soversion ${VERSION})
   set(expected)
   foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^${KIND}[ \t]+" "" path "${line}")
-    string(REPLACE "<version>" ${VERSION} path "${path}")
-    string(REPLACE "<soversion>" ${soversion} path "${path}")
-    list(APPEND expected ${path})
+    string(REPLACE "<version>" ${VERSION} line "${line}")
+    string(REPLACE "<soversion>" ${soversion} line "${line}")
+    if(line MATCHES "^([^ \t]+)[ \t]+(.+)$" AND CMAKE_MATCH_1 STREQUAL KIND)
+      list(APPEND expected ${CMAKE_MATCH_2})
+    endif()
   endforeach()
   if(NOT expected)
     message(FATAL_ERROR "${CONTENTS} lists nothing for ${KIND}")
@@ -65,7 +76,6 @@ if(STEP STREQUAL "listing")
   if(ARCHIVE MATCHES "\\.deb$")
     # The whole root: nothing may land outside /usr.
     set(top ${unpacked})
-    list(TRANSFORM expected PREPEND usr/)
   endif()
   file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE ${top} ${top}/*)
   set(found)
@@ -93,6 +103,21 @@ if(STEP STREQUAL "listing")
   endif()
   list(LENGTH found count)
   message(STATUS "${ARCHIVE}: the ${count} listed entries, nothing else")
+
+  # The licence's text: LICENSE itself, or in a Debian package its copyright file.
+  if(ARCHIVE MATCHES "\\.deb$")
+    file(READ ${top}/usr/share/doc/${KIND}/copyright shipped)
+    string(REGEX REPLACE "\n \\.?" "\n" shipped "${shipped}")
+  else()
+    file(GLOB_RECURSE licence_file ${top}/LICENSE)
+    file(READ ${licence_file} shipped)
+  endif()
+  file(READ ${SOURCE_DIR}/LICENSE licence)
+  string(REGEX REPLACE "^.*\n\n(Permission )" "\\1" licence "${licence}")
+  string(FIND "${shipped}" "${licence}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${ARCHIVE}: the licence's text differs from LICENSE's")
+  endif()
 
 elseif(STEP STREQUAL "find_package")
   run("the package test" ${CMAKE_COMMAND} -DPREFIX=${top} -DWORK_DIR=${WORK_DIR}/host
@@ -136,12 +161,58 @@ elseif(STEP STREQUAL "probe")
   if(NOT probe)
     message(FATAL_ERROR "no velmora-probe in ${top}/bin")
   endif()
+  # The run-time log tells whether the library started its helper; nothing remembered
+  # may stand in for it.
+  set(ENV{VELMORA_LOG} stderr)
+  set(ENV{VELMORA_SCAN_CACHE} off)
   execute_process(COMMAND ${runner} ${probe} --init ${PLUGIN_DIR} OUTPUT_VARIABLE output
-    RESULT_VARIABLE status)
+    ERROR_VARIABLE log RESULT_VARIABLE status)
   message(STATUS "${output}")
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "velmora-probe --init failed (${status})")
+    message(FATAL_ERROR "velmora-probe --init failed (${status}):\n${log}")
   endif()
+  if(NOT log MATCHES "helper started")
+    message(FATAL_ERROR "the packaged library did not start its helper process:\n${log}")
+  endif()
+
+elseif(STEP STREQUAL "lintian")
+  execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${archives} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "lintian found errors or warnings (${status})")
+  endif()
+
+elseif(STEP STREQUAL "manual")
+  file(GLOB programs ${top}/bin/*)
+  if(NOT programs)
+    message(FATAL_ERROR "no program in ${top}/bin")
+  endif()
+  foreach(program IN LISTS programs)
+    get_filename_component(name ${program} NAME)
+    file(GLOB page ${top}/share/man/man1/${name}.1 ${top}/share/man/man1/${name}.1.gz)
+    if(NOT page)
+      message(FATAL_ERROR "${name} has no manual page in ${top}/share/man/man1")
+    elseif(page MATCHES "\\.gz$")
+      execute_process(COMMAND gzip -dc ${page} OUTPUT_VARIABLE page RESULT_VARIABLE status)
+    else()
+      file(READ ${page} page)
+    endif()
+    execute_process(COMMAND ${program} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "${name} --help failed (${status})")
+    endif()
+    # --help's options begin the lines indented by two; the page's are the bold terms of
+    # its tagged paragraphs.
+    string(REGEX MATCHALL "\n  -[^ \n]+" help_options "\n${help}")
+    list(TRANSFORM help_options REPLACE "^\n  " "")
+    string(REPLACE "\\-" "-" page "${page}")
+    string(REGEX MATCHALL "\n\\.TP\n\\\\fB-[^\\\\\n]+" page_options "\n${page}")
+    list(TRANSFORM page_options REPLACE "^\n\\.TP\n\\\\fB" "")
+    if(NOT help_options OR NOT page_options STREQUAL help_options)
+      message(FATAL_ERROR "${name}: --help lists the options \"${help_options}\", "
+        "its manual page \"${page_options}\"")
+    endif()
+    message(STATUS "${name}: --help and the manual page list ${help_options}")
+  endforeach()
 
 else()
   message(FATAL_ERROR "unknown STEP ${STEP}")

@@ -1,19 +1,6 @@
-// velmora-probe: explains what Velmora makes of a folder of plug-ins.
-//
-//   velmora-probe [--json] [--in-process] DIR
-//       examines DIR with the library's own discovery code and prints one line per entry as
-//       soon as it is examined: accepted (type ID, display name, entry points) or passed
-//       over, and why. Candidates go through the helper process first, as the library's do,
-//       so one that aborts, exits, hangs or overflows its stack is named with its cause and
-//       the rest are still examined; --in-process examines them in this process only.
-//   velmora-probe --init [--json] DIR
-//       runs the library's initialisation over DIR (and its fallback folders) and lists the
-//       types it then reports
-//   velmora-probe --forget [DIR]
-//       forgets the helper's remembered verdicts (of this build), then examines DIR if given
-//
-// Exit status: 0 when a plug-in was found, 1 when none was, 2 for a usage error or a library
-// that cannot be loaded.
+// velmora-probe: explains what Velmora makes of a folder of plug-ins. What it does, its
+// options and its exit status are in usage.txt beside this file, which is also its --help
+// and its manual page.
 #include "core/build_info.h"
 #include "core/candidate_screening.h"
 #include "core/candidate_verdict.h"
@@ -24,6 +11,7 @@
 #include "platform/process.h"
 #include "plugin/entry_point_table.h"
 #include "terminal_text.h"
+#include "usage.h"
 
 #include <velmora/velmora.h>
 
@@ -39,6 +27,7 @@ namespace velmora {
 namespace {
 
 using tools::Cp936ToUtf8;
+using tools::kUsage;
 using tools::SystemTextToUtf8;
 
 // ---- Output: JSON written by hand, with the strings escaped.
@@ -261,20 +250,6 @@ int PrintInitialisation(const std::string& directory, bool json) {
     }
     return types.empty() ? 1 : 0;
 }
-
-constexpr const char kUsage[] =
-    "usage: velmora-probe [--json] [--in-process] DIRECTORY\n"
-    "       velmora-probe --init [--json] DIRECTORY\n"
-    "       velmora-probe --forget [DIRECTORY]\n"
-    "\n"
-    "Explains what Velmora's discovery makes of DIRECTORY, one line per entry as it is examined.\n"
-    "  --json        the same for programs\n"
-    "  --in-process  examine the candidates in this process only, not through the helper first\n"
-    "  --init        run the library's initialisation over DIRECTORY and list the types it reports\n"
-    "  --forget      forget the helper's remembered verdicts first\n"
-    "  --version     the version of the probe and of the library it was built with\n"
-    "  --help        this text\n"
-    "Exit status: 0 when a plug-in was found, 1 when none was, 2 for a usage error.\n";
 
 }  // namespace
 }  // namespace velmora
