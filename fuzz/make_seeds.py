@@ -104,12 +104,66 @@ def sequences():
     }
 
 
+# report_channel: the key the target marks with, and the marks as the library makes them.
+KEY = bytes([0x56, 0x4C, 0x4D]) + bytes(13)
+
+
+def fnv1a(data, value=0xCBF29CE484222325):
+    for byte in data:
+        value = ((value ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return value
+
+
+def marked(text, number):
+    """A line of the helper's report: its text and the mark of its number."""
+    mark = fnv1a(KEY + struct.pack("<I", number) + text)
+    return text + b" " + b"%016x" % mark + b"\n"
+
+
+def reports():
+    def pieces(lines):
+        # Each line as a piece the harness marks itself.
+        return b"".join(bytes([0x80 | 63, len(line)]) + line for line in lines)
+    good = [b"H", b"B 0", b"S 0", b"S 1", b"V 0", b"E"]
+    return {
+        "good-report-cut": bytes([0x80 | 2]) + bytes([3, 0, 1, 2, 5, 9, 1, 2, 3]),
+        "marked-lines": bytes([1]) + pieces(good),
+        "last-words": bytes([1]) + pieces([b"H", b"B 0", b"S 3", b"D 1 3"]),
+        "misdeed": bytes([1]) + pieces([b"H", b"B 0", b"S 0", b"F 0 2"]),
+        "raw-good-line": bytes([1, 127, 40]) + marked(b"H", 0) + b"B 0 0000000000000000\n",
+        "request": (b"velmora-scan-request 1\nK " + KEY.hex().encode() + b"\nD x2f746d70\nP x\n"
+                    b"N x515844565261\nG\n"),
+    }
+
+
+def library_version():
+    project = (CORPUS.parent.parent / "CMakeLists.txt").read_text()
+    return project.split("project(Velmora VERSION ", 1)[1].split()[0].encode()
+
+
+def verdict_caches():
+    def cache(version, body_lines, forgotten=0):
+        text = b"velmora-verdicts 2 %s linux-x86_64 %d\n" % (version, forgotten) + b"".join(body_lines)
+        return text + b"end %d %016x\n" % (len(body_lines), fnv1a(text))
+    entries = [b"x2f612f515844565261 4096 17 x74657874 examined x 1700000000000 0\n",
+               b"x2f612f515844565262 8192 18 x condemned x61626f72746564 1700000000001 0\n",
+               b"x2f612f515844565263 8192 19 x provisional x6e6f20616e73776572 1700000000002 2\n"]
+    return {
+        "three-verdicts": cache(library_version(), entries, 1690000000000),
+        "empty": cache(library_version(), []),
+        "another-version": cache(b"0.2.0", entries),
+        "made-and-changed": bytes([1]) + bytes([0, 0, 1, 0, 2, 5]) + b"/a/QX" + bytes(8) + b"\0" + bytes(12),
+    }
+
+
 def main():
     for target, seeds in {
         "init_params": init_params(),
         "type_name": type_name(),
         "login_record": login_records(),
         "export_sequence": sequences(),
+        "report_channel": reports(),
+        "verdict_cache": verdict_caches(),
     }.items():
         folder = CORPUS / target
         folder.mkdir(parents=True, exist_ok=True)
