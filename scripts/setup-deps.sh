@@ -14,6 +14,9 @@ native+=(libbenchmark-dev)
 native+=(dpkg-dev pkg-config)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static
          xvfb xauth llvm lld fonts-wqy-microhei)
+# The sources of the locales the Windows tests also run in (zh_CN.UTF-8: code page 936),
+# compiled by scripts/wine-run.sh.
+windows+=(locales)
 # The Free Pascal cross-compiler for i386-win32 is built from these sources and the
 # installed compiler's message file and fpcmake (scripts/build-fpc-win32.sh).
 windows+=(fpc-source-3.2.2 fp-utils-3.2.2)

@@ -9,6 +9,10 @@
 #   VELMORA_WINE_DISPLAY  X display to hand to Wine; without it Wine gets none. A prefix's
 #                         session serves one display at a time: a run with another one
 #                         waits for the runs in progress, then restarts the session.
+#   VELMORA_WINE_LOCALE   the locale the program runs in, which sets its ANSI code page:
+#                         C.UTF-8 (the default: code page 1252) or another UTF-8 locale,
+#                         such as zh_CN.UTF-8 (code page 936). File names stay UTF-8 on the
+#                         Linux side; a locale glibc lacks is compiled below the prefixes.
 #   WINEDEBUG             respected when set, otherwise -all.
 set -euo pipefail
 
@@ -92,7 +96,33 @@ prepare_prefix() {
   fi
   exec 9>&-
 }
-ready || prepare_prefix
+ready || LC_ALL=C.UTF-8 prepare_prefix
+
+# Wine takes the ANSI code page from the locale, and the encoding of Linux file names from
+# the locale glibc loads: only a locale glibc has keeps names beyond ASCII on the disk.
+locale=${VELMORA_WINE_LOCALE:-C.UTF-8}
+case $locale in
+  *.UTF-8) ;;
+  *) die "VELMORA_WINE_LOCALE must be a UTF-8 locale, such as zh_CN.UTF-8" ;;
+esac
+if [ "$locale" != C.UTF-8 ]; then
+  export LOCPATH=$root/locales
+  if [ ! -d "$LOCPATH/$locale" ]; then
+    mkdir -p "$LOCPATH"
+    exec 9>"$LOCPATH/.lock"
+    flock 9
+    if [ ! -d "$LOCPATH/$locale" ]; then
+      # The sources come with Debian's locales package.
+      rm -rf "$LOCPATH/$locale.tmp"
+      localedef -i "${locale%.UTF-8}" -f UTF-8 "$LOCPATH/$locale.tmp" 9>&- >&2 ||
+        die "cannot compile the locale $locale (install Debian's locales)"
+      mv "$LOCPATH/$locale.tmp" "$LOCPATH/$locale"
+    fi
+    exec 9>&-
+  fi
+fi
+unset LANG LANGUAGE
+export LC_ALL=$locale
 
 # The session helpers (explorer's desktop above all) keep the display of the run that
 # started them, and a display number may name a new X server by now (its socket tells them

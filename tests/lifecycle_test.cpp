@@ -306,11 +306,9 @@ TEST_F(SearchOrder, DirectoryFieldTextEndsAtItsFirstZero) {
     EXPECT_EQ(manager.serverTypes()->size(), 6u);
 }
 
+// The search pattern and the plug-in's full name are longer than the 260 characters of
+// the system's ordinary path form.
 TEST_F(SearchOrder, DirectoryOfTheFullCapacityIsScannedWhole) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "the system's ANSI file functions take at most 260 characters, and the search pattern "
-                    "under a directory of 255 is 266 long: no plug-in can be found there on Windows";
-#endif
     // The directory text fills its 255 characters; cut by one it names no directory.
     const std::string parent = test::ExecutableDirectory() + "capacity";
     const std::string directory = parent + platform::kPathSeparator + std::string(255 - parent.size() - 1, 'd');
@@ -321,7 +319,9 @@ TEST_F(SearchOrder, DirectoryOfTheFullCapacityIsScannedWhole) {
         EXPECT_EQ(Init(directory), "QXDVRAtCapacity" + kExtension + " ");
         EXPECT_EQ(manager.pluginDirectory(), directory);
     }
-    std::filesystem::remove_all(parent);
+    // Windows keeps the loaded plug-in's file: what remains goes with the next run.
+    std::error_code ignored;
+    std::filesystem::remove_all(parent, ignored);
 }
 
 TEST(DirectoryText, DirectoryPartEndsInTheLastDelimiter) {

@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -527,38 +528,41 @@ TEST(LastLoadError, IsTheSystemsTextForTheLastFailedLoadOnThisThread) {
 #endif
 }
 
-// A folder named outside ASCII (a Chinese installation folder under a Chinese-locale
-// Windows is named in code page 936) is printed in the console's UTF-8, not as raw bytes.
-TEST(ProbeProgram, PrintsANonAsciiFolderNameInUtf8) {
-#if defined(_WIN32)
-    // The system's byte-oriented calls speak the ANSI code page: take a name it can hold.
-    std::string name, utf8;
-    for (const wchar_t* wide : {L"\u76d1\u63a7-\u63d2\u4ef6", L"cam\u00e9ra-pi\u00e8ces"}) {
-        char bytes[64];
-        BOOL lossy = FALSE;
-        const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, sizeof bytes, nullptr, &lossy);
-        if (length <= 1 || lossy) continue;
-        name.assign(bytes, length - 1);
-        char encoded[64];
-        utf8.assign(encoded, WideCharToMultiByte(CP_UTF8, 0, wide, -1, encoded, sizeof encoded, nullptr, nullptr) - 1);
-        break;
-    }
-    ASSERT_FALSE(name.empty()) << "the ANSI code page holds neither name";
-    ASSERT_NE(name, utf8) << "the test needs a name whose bytes differ from its UTF-8";
-#else
-    const std::string name = "\xE7\x9B\x91\xE6\x8E\xA7-caméra", utf8 = name;
+// A folder and plug-in files named beyond ASCII (on Windows with letters the ANSI code page
+// lacks) are printed in the console's UTF-8, and so are display names; a Linux name that is
+// no UTF-8 is printed escaped, nothing lost.
+TEST(ProbeProgram, PrintsNamesBeyondAsciiInUtf8) {
+    const std::string korean = "\xEC\xB9\xB4\xEB\xA9\x94\xEB\x9D\xBC";
+    const std::string folder = ExecutableDirectory() + "names" + platform::kPathSeparator + korean + "-\xC4\x9F-probe";
+    struct Printed {
+        std::string file;
+        std::string shown;
+    };
+    std::vector<Printed> files = {{"QXDVR" + korean + kExtension, "QXDVR" + korean + kExtension}};
+#if !defined(_WIN32)
+    files.push_back({"QXDVR\xFF" + kExtension, "QXDVR\\xFF" + kExtension});
 #endif
-    const std::string folder = ExecutableDirectory() + name;
-#if defined(_WIN32)
-    CreateDirectoryA(folder.c_str(), nullptr);
-#else
-    mkdir(folder.c_str(), 0755);
-#endif
-    ASSERT_TRUE(platform::IsDirectory(folder));
+    std::error_code ignored;
+    std::filesystem::remove_all(test::FsPath(folder), ignored);
+    std::filesystem::create_directories(test::FsPath(folder));
+    for (const Printed& file : files)
+        std::filesystem::copy_file(test::FsPath(test::PluginFile("types", "QXDVRType0" + kExtension)),
+                                   test::FsPath(folder + platform::kPathSeparator + file.file));
+
     const test::ToolRun run = RunProbe({"--in-process", folder});
-    EXPECT_NE(run.output.find(utf8 + " (candidates:"), std::string::npos) << run.output;
-    if (name != utf8) {
-        EXPECT_EQ(run.output.find(name), std::string::npos);
+    EXPECT_NE(run.output.find(folder + " (candidates:"), std::string::npos) << run.output;
+    const Json report = JsonReader::Read(RunProbe({"--json", "--in-process", folder}).output);
+    EXPECT_EQ(report["directory"].text, folder);
+    std::map<std::string, std::string> accepted;
+    for (const Json& candidate : report["candidates"].items)
+        if (candidate["accepted"].boolean) accepted[candidate["name"].text] = candidate["displayName"].text;
+    for (const Printed& file : files) {
+        SCOPED_TRACE(file.shown);
+        const std::size_t line = run.output.find("  " + file.shown + " ");
+        ASSERT_NE(line, std::string::npos) << run.output;
+        EXPECT_NE(run.output.substr(line, run.output.find('\n', line) - line).find("accepted: type ID 0, " + kName0),
+                  std::string::npos) << run.output;
+        EXPECT_EQ(accepted[file.shown], kName0);
     }
 }
 

@@ -2,6 +2,7 @@
 // environment asks, the lines of a scan, of registry changes and of unanswered calls,
 // whole lines from many threads, and the last line a crash in a plug-in leaves.
 #include "core/candidate_verdict.h"
+#include "core/readable_text.h"
 #include "core/run_log.h"
 #include "core/server_types.h"
 #include "test_support.h"
@@ -21,6 +22,8 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include "platform/wide_text_windows.h"
+
 #include <windows.h>
 #else
 #include <signal.h>
@@ -48,7 +51,7 @@ public:
 private:
     void Set(const char* value) const {
 #if defined(_WIN32)
-        SetEnvironmentVariableA(name_.c_str(), value);
+        SetEnvironmentVariableW(platform::Widen(name_).c_str(), value ? platform::Widen(value).c_str() : nullptr);
 #else
         if (value) setenv(name_.c_str(), value, 1);
         else unsetenv(name_.c_str());
@@ -60,7 +63,7 @@ private:
 
 std::string LogFile(const std::string& name) {
     const std::string path = test::ExecutableDirectory() + "run_log_" + name + ".txt";
-    std::filesystem::remove(path);
+    std::filesystem::remove(test::FsPath(path));
     return path;
 }
 
@@ -69,7 +72,7 @@ std::string LogFile(const std::string& name) {
 std::vector<std::string> LinesOf(const std::string& path) {
     static const std::regex prefix(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z \[\d+\] )");
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::ifstream in(test::FsPath(path));
     for (std::string line; std::getline(in, line);) {
         std::smatch match;
         lines.push_back(std::regex_search(line, match, prefix) ? match.suffix().str() : "MALFORMED: " + line);
@@ -205,7 +208,7 @@ TEST(RunLog, ScanTellsDirectoriesVerdictsAndTable) {
         // The verdicts as the probe words them, from this process's own scan.
         std::vector<std::string> expected;
         ScanPluginDirectory(PluginDirectory(c.folder), "", [&](const std::string& name, const CandidateReport& report) {
-            const CandidateVerdict verdict = DescribeCandidate(name, report, runlog::EscapedText);
+            const CandidateVerdict verdict = DescribeCandidate(name, report, ReadableDisplayName);
             expected.push_back("candidate " + name + ": " + (verdict.accepted ? "accepted: " : "passed over: ") +
                                verdict.detail);
         });
@@ -220,6 +223,35 @@ TEST(RunLog, ScanTellsDirectoriesVerdictsAndTable) {
         ASSERT_GE(static_cast<std::size_t>(lines.end() - table), types.size() + 1);
         for (std::size_t i = 0; i < types.size(); ++i)
             EXPECT_EQ(table[i + 1].rfind(types[i], 0), 0u) << table[i + 1];
+    }
+}
+
+// File names as the library holds them (UTF-8 on Windows, whatever the ANSI code page;
+// the file system's bytes on Linux), display names converted from code page 936 to UTF-8,
+// into a log file named beyond ASCII too.
+TEST(RunLog, WritesNamesInUtf8AndDisplayNamesConverted) {
+    const std::string korean = "\xEC\xB9\xB4\xEB\xA9\x94\xEB\x9D\xBC";
+    const std::string name0 = u8"\u6d77\u5eb7\u5d4c\u5165\u5f0f";
+    // A folder a host can name in InitParams, in any code page.
+    const std::string folder = test::ExecutableDirectory() + "names" + platform::kPathSeparator + "log";
+    std::vector<std::string> files = {"QXDVR" + korean + kExtension};
+#if !defined(_WIN32)
+    files.push_back("QXDVR\xFF" + kExtension);
+#endif
+    std::error_code ignored;
+    std::filesystem::remove_all(test::FsPath(folder), ignored);
+    std::filesystem::create_directories(test::FsPath(folder));
+    for (const std::string& file : files)
+        std::filesystem::copy_file(test::FsPath(test::PluginFile("types", "QXDVRType0" + kExtension)),
+                                   test::FsPath(folder + platform::kPathSeparator + file));
+    const auto lines = LogOf("names-" + korean, nullptr, [&](LoadedVelmora& library) { InitOver(library, folder); });
+    EXPECT_TRUE(Contains(lines, "directory \"" + folder + "\" (given in InitParams)"));
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.rfind("candidate " + file + ": accepted: type ID 0, " + name0 + ", ", 0) == 0;
+        }));
+        EXPECT_TRUE(Contains(lines, "type ID 0: " + name0 + ", " + file));
     }
 }
 

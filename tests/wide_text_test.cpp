@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 namespace velmora::platform {
 namespace {
 
@@ -21,6 +23,26 @@ TEST(WideText, BytesThatAreNoCharacterBecomeReplacements) {
         {"\xE2\x82\xAC", L"\u20AC"},
     };
     for (const auto& [bytes, wide] : cases) EXPECT_EQ(Widen(bytes), wide) << bytes;
+}
+
+// The ordinary form while it is short enough for every W function, else the full form
+// that starts with \\?\ and that the system takes literally.
+TEST(WideText, LongPathsTakeTheFormWithoutALengthLimit) {
+    const std::string x(300, 'x'), y(150, 'y');
+    const std::wstring wx(300, L'x'), wy(150, L'y');
+    wchar_t current[1024];
+    const std::wstring cwd(current, GetCurrentDirectoryW(1024, current));
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"a\\b", L"a\\b"},
+        {"C:\\" + x, L"\\\\?\\C:\\" + wx},
+        {"C:\\" + y + "\\\\" + y + "/.\\" + y, L"\\\\?\\C:\\" + wy + L"\\" + wy + L"\\" + wy},
+        {"\\\\server\\share\\" + x, L"\\\\?\\UNC\\server\\share\\" + wx},
+        {"\\\\?\\C:\\" + y + "\\..\\" + y, L"\\\\?\\C:\\" + wy + L"\\..\\" + wy},
+        {"rel\\" + x, L"\\\\?\\" + cwd + L"\\rel\\" + wx},
+        {"C:\\\xEC\xB9\xB4" + x, L"\\\\?\\C:\\\uCE74" + wx},
+    };
+    for (const auto& [path, wide] : cases) EXPECT_EQ(SystemPath(path), wide) << path;
+    EXPECT_EQ(FullSystemPath("rel"), cwd + L"\\rel");
 }
 
 }  // namespace

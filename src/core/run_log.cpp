@@ -1,5 +1,7 @@
 #include "core/run_log.h"
 
+#include "platform/process.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -56,12 +58,12 @@ void WriteFirstLine(const char* format, ...) noexcept {
 int Configure() noexcept {
     int level = 0;
     try {
-        const std::string target = platform::EnvironmentText("VELMORA_LOG");
+        const std::string target = platform::EnvironmentVariable("VELMORA_LOG");
         const auto kind = target == "stderr"  ? platform::LogTarget::StandardError
                           : target == "debug" ? platform::LogTarget::Debugger
                                               : platform::LogTarget::File;
         if (!target.empty() && platform::OpenLogOutput(kind, target))
-            level = platform::EnvironmentText("VELMORA_LOG_LEVEL") == "verbose" ? static_cast<int>(Level::Verbose)
+            level = platform::EnvironmentVariable("VELMORA_LOG_LEVEL") == "verbose" ? static_cast<int>(Level::Verbose)
                                                                                 : static_cast<int>(Level::Events);
     } catch (...) {
         // Memory ran out before anything was opened: the log stays off.
@@ -100,20 +102,6 @@ void Write(Level level, const char* format, ...) noexcept {
     va_start(arguments, format);
     WriteLine(format, arguments);
     va_end(arguments);
-}
-
-std::string EscapedText(std::string_view bytes) {
-    std::string text;
-    char escape[5];
-    for (const unsigned char byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-            text += static_cast<char>(byte);
-        } else {
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            text += escape;
-        }
-    }
-    return text;
 }
 
 }  // namespace velmora::runlog

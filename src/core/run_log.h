@@ -8,8 +8,6 @@
 #include "platform/log_output.h"
 
 #include <atomic>
-#include <string>
-#include <string_view>
 
 #if defined(__MINGW32__)
 #define VELMORA_PRINTF_FORMAT(formatIndex, firstArgument) \
@@ -60,9 +58,5 @@ public:
 private:
     platform::CallInProgress previous_;
 };
-
-// A display name (code-page-936 bytes) as log text: printable ASCII as it is, other bytes
-// as \xNN escapes.
-std::string EscapedText(std::string_view bytes);
 
 }  // namespace velmora::runlog

@@ -1,6 +1,7 @@
 #include "core/server_manager.h"
 
 #include "core/candidate_verdict.h"
+#include "core/readable_text.h"
 #include "platform/platform.h"
 #include "plugin/entry_point_table.h"
 #include "ui/select_server.h"
@@ -12,21 +13,16 @@ namespace velmora {
 
 namespace {
 
+// In characters as the system counts them in a path.
 constexpr std::size_t kDirectoryCapacity = 255;
-// Longest executable file name kept, as by a 261-character buffer.
-constexpr std::size_t kExecutablePathCapacity = 260;
-
-std::string Cut(std::string text, std::size_t capacity) {
-    if (text.size() > capacity) text.resize(capacity);
-    return text;
-}
 
 using runlog::Level;
 
-// The verdict on each candidate, in the words velmora-probe prints.
+// The verdict on each candidate, in the words velmora-probe prints. Names are written as
+// the library holds them: UTF-8 on Windows, the file system's bytes on Linux.
 void LogVerdict(const std::string& name, const CandidateReport& report) {
     try {
-        const CandidateVerdict verdict = DescribeCandidate(name, report, runlog::EscapedText);
+        const CandidateVerdict verdict = DescribeCandidate(name, report, ReadableDisplayName);
         runlog::Write(Level::Events, "candidate %s: %s: %s", name.c_str(), verdict.accepted ? "accepted" : "passed over",
                       verdict.detail.c_str());
     } catch (...) {
@@ -39,7 +35,7 @@ void LogTypeTable(const ServerTypeTable& table) {
     for (const auto& record : table) {
         const std::string_view file = record->fileName.View();
         try {
-            const std::string name = runlog::EscapedText(record->displayName.View());
+            const std::string name = ReadableDisplayName(record->displayName.View());
             runlog::Write(Level::Events, "type ID %d: %s, %.*s", static_cast<int>(record->typeId),
                           name.empty() ? "no display name" : name.c_str(), static_cast<int>(file.size()), file.data());
         } catch (...) {
@@ -87,7 +83,7 @@ ServerTypeRecordPtr ServerManager::RecordOfServer(VelmoraInt serverId) const {
 
 std::shared_ptr<const ServerTypeTable> ServerManager::ScanFrom(const std::string& directory,
                                                                const std::string& pluginPath, const char* why) {
-    const std::string scanned = Cut(directory, kDirectoryCapacity);
+    const std::string scanned = platform::FirstCharacters(directory, kDirectoryCapacity);
     {
         Exclusive lock(mutex_);
         pluginDirectory_ = scanned;
@@ -121,14 +117,15 @@ VelmoraInt ServerManager::InitSvManage(const VelmoraInitParams* params, VelmoraW
         if (application) currentApplication_ = application;
         current = currentApplication_;
     }
-    // A null block counts as two empty texts rather than a crash.
+    // A null block counts as two empty texts rather than a crash. The plug-in path reaches
+    // the plug-ins byte for byte; the directory is the host's text in its code page.
     const std::string pluginPath = params ? ShortStringText(params->pluginPath) : std::string{};
-    const std::string given = params ? ShortStringText(params->pluginDirectory) : std::string{};
+    const std::string given = params ? platform::PathFromHostText(ShortStringText(params->pluginDirectory)) : std::string{};
 
     // Fallbacks follow this call's own scans, whatever other threads do meanwhile.
     auto table = ScanFrom(given, pluginPath, "given in InitParams");
     if (table->empty())
-        table = ScanFrom(DirectoryPart(Cut(platform::ExecutablePath(), kExecutablePathCapacity)), pluginPath,
+        table = ScanFrom(DirectoryPart(platform::ExecutablePath()), pluginPath,
                          "the executable's, as the directory before yielded no plug-in");
     if (table->empty())
         table = ScanFrom(platform::SystemDirectory(), pluginPath,

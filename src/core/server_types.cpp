@@ -52,7 +52,8 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     }
     step(StepName(ExaminationStep::FirstTypeId));
     if (!RunIsolated([&] { plugin.AskTypeId(); })) return faulted();
-    record->fileName.Assign(name);
+    // Cut to the record's capacity, but never inside a character of a Windows name.
+    record->fileName.Assign(platform::WholeCharactersWithin(name, kRecordTextCapacity));
     // The text is the plug-in's only during the call; one that needs it later copies it.
     const std::string pathText = pluginPath;
     VelmoraInt typeId = 0;

@@ -1,5 +1,5 @@
-// What the run-time log needs from the system: the switches, one output shared by every
-// thread and process, the line prefix, and the crash line. One source file per platform
+// What the run-time log needs from the system: one output shared by every thread and
+// process, the line prefix, and the crash line. One source file per platform
 // implements it (log_output_linux.cpp, log_output_windows.cpp).
 #pragma once
 
@@ -8,15 +8,10 @@
 
 namespace velmora::platform {
 
-// The value of an environment variable as the process holds it now (Windows: the wide
-// environment a host changes with SetEnvironmentVariable, in the ANSI code page); empty
-// when it is unset.
-std::string EnvironmentText(const char* name);
-
 enum class LogTarget { File, StandardError, Debugger };
 
 // Opens the log's output for the life of the library: a file is appended to, created if
-// need be (path in the ANSI code page on Windows). False when it cannot be opened.
+// need be. False when it cannot be opened.
 bool OpenLogOutput(LogTarget target, const std::string& path) noexcept;
 void CloseLogOutput() noexcept;
 

@@ -24,11 +24,6 @@ bool ownsDescriptor = false;
 
 }  // namespace
 
-std::string EnvironmentText(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 bool OpenLogOutput(LogTarget target, const std::string& path) noexcept {
     // Linux has no debugger channel of its own: its lines go to standard error.
     if (target != LogTarget::File) {

@@ -2,6 +2,7 @@
 // line from an unhandled-exception filter that chains to the one it replaced.
 #include "platform/log_output.h"
 #include "platform/signal_safe_text.h"
+#include "platform/wide_text_windows.h"
 
 #include <windows.h>
 
@@ -33,29 +34,7 @@ private:
     DWORD saved_;
 };
 
-std::wstring WideText(const std::string& ansi) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(length > 0 ? length : 0, L'\0');
-    if (length > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
-    return wide;
-}
-
 }  // namespace
-
-std::string EnvironmentText(const char* name) {
-    const std::wstring wideName = WideText(name);
-    const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
-    if (size == 0) return {};
-    std::wstring value(size, L'\0');
-    value.resize(GetEnvironmentVariableW(wideName.c_str(), value.data(), size));
-    const int length = WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string ansi(length > 0 ? length : 0, '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), ansi.data(), length, nullptr,
-                            nullptr);
-    return ansi;
-}
 
 bool OpenLogOutput(LogTarget target, const std::string& path) noexcept {
     try {
@@ -63,7 +42,7 @@ bool OpenLogOutput(LogTarget target, const std::string& path) noexcept {
         if (target == LogTarget::File) {
             // Appending only: the system places each write at the end of the file, whoever
             // else appends to it. The handle is not inherited by child processes.
-            handle = CreateFileW(WideText(path).c_str(), FILE_APPEND_DATA,
+            handle = CreateFileW(SystemPath(path).c_str(), FILE_APPEND_DATA,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             if (handle == INVALID_HANDLE_VALUE) return false;
@@ -145,22 +124,28 @@ const char* ExceptionText(DWORD code) {
 
 // The crash line is composed here rather than on the stack, which a stack overflow leaves
 // almost spent; the heap may be broken too. One thread at a time: another that crashes
-// meanwhile writes a shorter line of its own.
+// meanwhile writes a shorter line of its own. Names are written in UTF-8, as every name in
+// the log.
 struct CrashScratch {
     char line[2048];
     wchar_t wide[520];
-    char ansi[1040];
+    char utf8[3 * 520 + 1];
 };
 CrashScratch scratch;
 LONG scratchBusy = 0;
 
 void AppendFileOf(FixedText& text, const void* code) {
     HMODULE module = nullptr;
+    DWORD length = 0;
+    int written = 0;
+    // A longer name is cut, and then may lack its terminating zero: the length counts.
     if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<const wchar_t*>(code), &module) &&
-        GetModuleFileNameW(module, scratch.wide, sizeof scratch.wide / sizeof scratch.wide[0]) != 0 &&
-        WideCharToMultiByte(CP_ACP, 0, scratch.wide, -1, scratch.ansi, sizeof scratch.ansi, nullptr, nullptr) != 0) {
-        text.Append(scratch.ansi);
+        (length = GetModuleFileNameW(module, scratch.wide, sizeof scratch.wide / sizeof scratch.wide[0])) != 0 &&
+        (written = WideCharToMultiByte(CP_UTF8, 0, scratch.wide, static_cast<int>(length), scratch.utf8,
+                                       sizeof scratch.utf8 - 1, nullptr, nullptr)) > 0) {
+        scratch.utf8[written] = '\0';
+        text.Append(scratch.utf8);
     } else {
         text.Append("no loaded file");
     }

@@ -1,8 +1,12 @@
 // Every call the library makes to the operating system goes through here; one source
 // file per platform implements it.
+//
+// Paths and file names are strings of bytes: on Linux the file system's own, on Windows
+// WTF-8 (see wide_text_windows.h), which every name the system can hold converts to.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::platform {
@@ -28,11 +32,25 @@ const char* SpecialFileKind(const std::string& path);
 // and a file-name pattern), in the order the system lists them; letter case is ignored.
 std::vector<std::string> FindMatchingEntries(const std::string& pattern);
 
-// Full file name of the process's executable.
+// Full file name of the process's executable, however long.
 std::string ExecutablePath();
 // The two last directories searched for plug-ins.
 std::string SystemDirectory();
 std::string WindowsDirectory();
+
+// A path a host wrote in its own code page (Windows: the one the ANSI file functions read)
+// as the library holds paths; Linux paths are bytes either way.
+std::string PathFromHostText(const std::string& text);
+// The first count characters of a path, as the system counts them: UTF-16 code units on
+// Windows, never half a surrogate pair; bytes on Linux.
+std::string FirstCharacters(const std::string& path, std::size_t count);
+// The longest start of a name that fits in size bytes without ending inside a character
+// (Windows); Linux names are bytes and are cut at size.
+std::string_view WholeCharactersWithin(std::string_view name, std::size_t size);
+
+// Code-page-936 bytes (the display names of server types) as UTF-8; empty when they are not
+// code-page-936 text.
+std::string Cp936ToUtf8(std::string_view bytes);
 
 extern const char kPathSeparator;
 // Characters that end the directory part of a full file name.

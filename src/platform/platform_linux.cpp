@@ -1,9 +1,11 @@
 // Linux: dlopen for plug-ins, readdir with case-blind matching, signals for faults and abort().
+// File names are the file system's bytes, taken and handed on as they are.
 #include "platform/platform.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fnmatch.h>
+#include <iconv.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -107,6 +109,28 @@ std::string ExecutablePath() {
 
 std::string SystemDirectory() { return VELMORA_SYSTEM_PLUGIN_DIR; }
 std::string WindowsDirectory() { return VELMORA_WINDOWS_PLUGIN_DIR; }
+
+std::string PathFromHostText(const std::string& text) { return text; }
+
+std::string FirstCharacters(const std::string& path, std::size_t count) { return path.substr(0, count); }
+
+std::string_view WholeCharactersWithin(std::string_view name, std::size_t size) { return name.substr(0, size); }
+
+std::string Cp936ToUtf8(std::string_view bytes) {
+    const iconv_t converter = iconv_open("UTF-8", "CP936");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return {};
+    std::string in(bytes);
+    // Every code-page-936 character is one or two bytes and at most three in UTF-8.
+    std::string out(in.size() * 3, '\0');
+    char* inNext = in.data();
+    char* outNext = out.data();
+    std::size_t inLeft = in.size(), outLeft = out.size();
+    const bool converted = iconv(converter, &inNext, &inLeft, &outNext, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    if (!converted || inLeft != 0) return {};
+    out.resize(out.size() - outLeft);
+    return out;
+}
 
 namespace {
 

@@ -4,6 +4,7 @@
 // rand_s, the C runtime's way to the system's cryptographic generator.
 #define _CRT_RAND_S
 #include "platform/process.h"
+#include "platform/wide_text_windows.h"
 
 #include "platform/fault_guard_windows.h"
 #include "platform/wide_text_windows.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace velmora::platform {
@@ -216,31 +218,29 @@ void RandomBytes(unsigned char* buffer, std::size_t size) {
 }
 
 std::string EnvironmentVariable(const char* name) {
-    char small[512];
-    DWORD length = GetEnvironmentVariableA(name, small, sizeof small);
+    const std::wstring wideName = Widen(name);
+    wchar_t small[512];
+    DWORD length = GetEnvironmentVariableW(wideName.c_str(), small, std::size(small));
     if (length == 0) return {};
-    if (length < sizeof small) return std::string(small, length);
-    std::string value(length, '\0');
-    length = GetEnvironmentVariableA(name, value.data(), length);
-    value.resize(length);
-    return value;
+    if (length < std::size(small)) return Narrow(std::wstring_view(small, length));
+    std::wstring value(length, L'\0');
+    value.resize(GetEnvironmentVariableW(wideName.c_str(), value.data(), length));
+    return Narrow(value);
 }
 
 std::string OwnModulePath() {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&OwnModulePath), &module))
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&OwnModulePath), &module))
         return {};
-    char buffer[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(module, buffer, sizeof buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string{};
+    return ModuleFileName(module);
 }
 
 std::string UserCacheDirectory() { return EnvironmentVariable("LOCALAPPDATA"); }
 
 bool StampOf(const std::string& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return false;
     stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     stamp.modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                                data.ftLastWriteTime.dwLowDateTime);
@@ -248,8 +248,9 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
     content.clear();
     char buffer[65536];
@@ -265,13 +266,13 @@ namespace {
 
 bool MakeFolders(const std::string& folder) {
     if (folder.empty()) return true;
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    const DWORD attributes = GetFileAttributesW(SystemPath(folder).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const auto separator = folder.find_last_of("\\/");
     if (separator != std::string::npos && separator > 0 && folder[separator - 1] != ':' &&
         !MakeFolders(folder.substr(0, separator)))
         return false;
-    return CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    return CreateDirectoryW(SystemPath(folder).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace
@@ -279,10 +280,11 @@ bool MakeFolders(const std::string& folder) {
 bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
     const auto separator = path.find_last_of("\\/");
     if (separator != std::string::npos && !MakeFolders(path.substr(0, separator))) return false;
-    const std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + "." +
-                                  std::to_string(GetCurrentThreadId()) + ".tmp";
+    const std::wstring target = SystemPath(path);
+    const std::wstring temporary = SystemPath(path + "." + std::to_string(GetCurrentProcessId()) + "." +
+                                              std::to_string(GetCurrentThreadId()) + ".tmp");
     {
-        UniqueHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() == INVALID_HANDLE_VALUE) return false;
         DWORD written = 0;
@@ -290,21 +292,21 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
                         written == content.size() && FlushFileBuffers(file.get());
         if (!ok) {
             file.reset();
-            DeleteFileA(temporary.c_str());
+            DeleteFileW(temporary.c_str());
             return false;
         }
     }
     // Another process may be reading the old file or replacing it at this moment.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
         Sleep(5);
     }
-    DeleteFileA(temporary.c_str());
+    DeleteFileW(temporary.c_str());
     return false;
 }
 
 bool RemoveFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    return DeleteFileW(SystemPath(path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 namespace {

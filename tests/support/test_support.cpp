@@ -14,6 +14,8 @@
 #include <system_error>
 
 #if defined(_WIN32)
+#include "platform/wide_text_windows.h"
+
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -38,6 +40,14 @@ std::string PluginDirectory(const std::string& name) {
 
 std::string PluginFile(const std::string& directory, const std::string& file) {
     return PluginDirectory(directory) + platform::kPathSeparator + file;
+}
+
+fs::path FsPath(const std::string& path) {
+#if defined(_WIN32)
+    return fs::path(platform::Widen(path));
+#else
+    return fs::path(path);
+#endif
 }
 
 std::vector<std::string> TagsInTableOrder(const std::string& directory) {
@@ -113,15 +123,15 @@ Recorder::~Recorder() { platform::CloseModule(module_); }
 PlacedPlugin::PlacedPlugin(const std::string& source, const std::string& directory,
                            const std::string& file)
     : path_(directory + platform::kPathSeparator + file) {
-    fs::copy_file(source, path_, fs::copy_options::overwrite_existing);
+    fs::copy_file(FsPath(source), FsPath(path_), fs::copy_options::overwrite_existing);
 }
 
 PlacedPlugin::~PlacedPlugin() {
     std::error_code error;
-    if (fs::remove(path_, error)) return;
+    if (fs::remove(FsPath(path_), error)) return;
     for (int n = 0;; ++n) {
-        const std::string parked = path_ + ".parked" + std::to_string(n);
-        if (!fs::exists(parked, error) && (fs::rename(path_, parked, error), !error)) return;
+        const fs::path parked = FsPath(path_ + ".parked" + std::to_string(n));
+        if (!fs::exists(parked, error) && (fs::rename(FsPath(path_), parked, error), !error)) return;
         if (n == 100) {
             ADD_FAILURE() << "cannot take " << path_ << " out of the way";
             return;
@@ -133,21 +143,22 @@ ToolRun RunTool(const std::string& file, const std::vector<std::string>& argumen
     const std::string program = ExecutableDirectory() + file;
     ToolRun run;
 #if defined(_WIN32)
-    std::string command = "\"" + program + "\"";
-    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+    // Wide, so that names the ANSI code page cannot hold reach the program intact.
+    std::wstring command = L"\"" + platform::Widen(program) + L"\"";
+    for (const std::string& argument : arguments) command += L" \"" + platform::Widen(argument) + L"\"";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
+    const BOOL started = CreateProcessW(platform::Widen(program).c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
     if (started) {
         char buffer[4096];
@@ -191,11 +202,12 @@ void ScopedEnvironment::Set(const std::string& name, const std::optional<std::st
 
 std::optional<std::string> ScopedEnvironment::Get(const std::string& name) {
 #if defined(_WIN32)
-    const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    const std::wstring wideName = platform::Widen(name);
+    const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
     if (size == 0) return std::nullopt;
-    std::string value(size, '\0');
-    value.resize(GetEnvironmentVariableA(name.c_str(), value.data(), size));
-    return value;
+    std::wstring value(size, L'\0');
+    value.resize(GetEnvironmentVariableW(wideName.c_str(), value.data(), size));
+    return platform::Narrow(value);
 #else
     const char* value = std::getenv(name.c_str());
     return value ? std::optional<std::string>(value) : std::nullopt;
@@ -204,9 +216,9 @@ std::optional<std::string> ScopedEnvironment::Get(const std::string& name) {
 
 void ScopedEnvironment::Put(const std::string& name, const std::optional<std::string>& value) {
 #if defined(_WIN32)
-    SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
+    SetEnvironmentVariableW(platform::Widen(name).c_str(), value ? platform::Widen(*value).c_str() : nullptr);
     // Programs the test starts read the C runtime's copy too.
-    _putenv((name + "=" + value.value_or("")).c_str());
+    _wputenv(platform::Widen(name + "=" + value.value_or("")).c_str());
 #else
     if (value) setenv(name.c_str(), value->c_str(), 1);
     else unsetenv(name.c_str());

@@ -6,6 +6,7 @@
 
 #include <velmora/velmora.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,6 +20,9 @@ std::string ExecutableDirectory();
 std::string PluginDirectory(const std::string& name);
 // The path of a fixture plug-in file in one of those folders.
 std::string PluginFile(const std::string& directory, const std::string& file);
+// A path as the library holds it (Windows: WTF-8), for std::filesystem, which would read
+// the bytes of a narrow string one by one on Windows.
+std::filesystem::path FsPath(const std::string& path);
 
 // The fixture tags of a directory's plug-ins (their file names without "QXDVR" and the
 // extension), in the order a scan appends them. Clears the journal.

@@ -1,95 +1,75 @@
 #include "terminal_text.h"
 
+#include "core/readable_text.h"
+
 #include <cstdio>
 
 #if defined(_WIN32)
+#include "platform/wide_text_windows.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-#else
-#include <iconv.h>
 #endif
 
 namespace velmora::tools {
 
 namespace {
 
-std::string Escaped(std::string_view bytes) {
-    std::string text;
-    char escape[5];
-    for (unsigned char byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-            text += static_cast<char>(byte);
-        } else {
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            text += escape;
+// Strict UTF-8: no stray or missing continuation byte, no overlong form, no surrogate,
+// nothing past U+10FFFF.
+bool IsUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+        const unsigned char lead = byte(i);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                 : lead >= 0xF0 && lead < 0xF5                  ? 4
+                                                                                : 0;
+        if (length == 0 || i + length > bytes.size()) return false;
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((byte(i + k) & 0xC0) != 0x80) return false;
+            code = (code << 6) | (byte(i + k) & 0x3F);
         }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code < 0xE000))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        i += length;
     }
-    return text;
+    return true;
 }
-
-#if defined(_WIN32)
-
-constexpr UINT kCodePage936 = 936;
-
-// Empty when the conversion fails.
-std::string Convert(std::string_view bytes, UINT codePage = kCodePage936) {
-    const int size = static_cast<int>(bytes.size());
-    const int wide = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
-    if (wide <= 0) return {};
-    std::wstring utf16(wide, L'\0');
-    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, utf16.data(), wide);
-    const int narrow = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (narrow <= 0) return {};
-    std::string utf8(narrow, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, utf8.data(), narrow, nullptr, nullptr);
-    return utf8;
-}
-
-#else
-
-std::string Convert(std::string_view bytes) {
-    const iconv_t converter = iconv_open("UTF-8", "CP936");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return {};
-    std::string in(bytes);
-    // Every code-page-936 character is one or two bytes and at most three in UTF-8.
-    std::string out(in.size() * 3, '\0');
-    char* inNext = in.data();
-    char* outNext = out.data();
-    std::size_t inLeft = in.size(), outLeft = out.size();
-    const bool converted = iconv(converter, &inNext, &inLeft, &outNext, &outLeft) != static_cast<std::size_t>(-1);
-    iconv_close(converter);
-    if (!converted || inLeft != 0) return {};
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
-#endif
 
 }  // namespace
 
-std::string Cp936ToUtf8(std::string_view bytes) {
-    if (bytes.empty()) return {};
-    std::string utf8 = Convert(bytes);
-    return utf8.empty() ? Escaped(bytes) : utf8;
+std::string NameAsUtf8(std::string_view name) { return IsUtf8(name) ? std::string(name) : EscapedBytes(name); }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+#if defined(_WIN32)
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int i = 0; i < count; ++i) arguments.push_back(platform::Narrow(wide[i]));
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
 }
 
-std::string SystemTextToUtf8(std::string_view bytes) {
+bool PathAsHostText(const std::string& path, std::string& text) {
 #if defined(_WIN32)
-    if (bytes.empty()) return {};
-    std::string utf8 = Convert(bytes, CP_ACP);
-    return utf8.empty() ? Escaped(bytes) : utf8;
+    const std::wstring wide = platform::Widen(path);
+    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const int size = static_cast<int>(wide.size());
+    BOOL lossy = FALSE;
+    const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0, nullptr, &lossy);
+    text.assign(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), length, nullptr, nullptr);
+    return !lossy;
 #else
-    // Names are shown as the file system holds them when they are UTF-8 already.
-    const iconv_t checker = iconv_open("UTF-8", "UTF-8");
-    if (checker == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
-    std::string in(bytes), out(in.size(), '\0');
-    char* inNext = in.data();
-    char* outNext = out.data();
-    std::size_t inLeft = in.size(), outLeft = out.size();
-    const bool valid = iconv(checker, &inNext, &inLeft, &outNext, &outLeft) != static_cast<std::size_t>(-1);
-    iconv_close(checker);
-    return valid && inLeft == 0 ? std::string(bytes) : Escaped(bytes);
+    text = path;
+    return true;
 #endif
 }
 

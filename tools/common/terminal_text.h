@@ -1,19 +1,25 @@
-// Text for the terminal, shared by the demo and the probe.
+// Text for the terminal and the command line, shared by the demo and the probe.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::tools {
 
-// Code-page-936 bytes (the display names of server types) as UTF-8. A byte sequence that
-// does not convert is shown as \xNN escapes, so nothing is lost.
-std::string Cp936ToUtf8(std::string_view bytes);
+// A path or file name as the library holds it (Windows: WTF-8; Linux: the file system's
+// bytes) for a UTF-8 terminal: as it is when it is UTF-8, else escaped as a whole (\xNN),
+// so that nothing is lost: a Linux name in another encoding, a Windows name holding an
+// unpaired surrogate.
+std::string NameAsUtf8(std::string_view name);
 
-// A path or file name as the system's byte-oriented calls give it (Windows: the ANSI code
-// page, code page 936 on a Chinese installation; Linux: the file system's bytes) as UTF-8.
-// What does not convert is shown as \xNN escapes.
-std::string SystemTextToUtf8(std::string_view bytes);
+// The program's arguments as the library holds paths. Windows: read from the wide command
+// line, so that a name the ANSI code page cannot hold arrives intact.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// A path as a host writes it into the InitParams block (Windows: in the ANSI code page);
+// false when that code page cannot hold every character of it.
+bool PathAsHostText(const std::string& path, std::string& text);
 
 // Makes the terminal take UTF-8 (Windows: console code page, binary standard output).
 void PrepareUtf8Output();

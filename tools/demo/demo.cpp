@@ -3,6 +3,7 @@
 // server through the exports only. Exits 0 when every call answered as expected.
 //
 //   velmora-demo [PLUGIN-DIRECTORY]      (default: plugins/sample beside the program)
+#include "core/readable_text.h"
 #include "sample_plugin.h"
 #include "terminal_text.h"
 
@@ -24,7 +25,7 @@
 
 namespace {
 
-using velmora::tools::Cp936ToUtf8;
+using velmora::ReadableDisplayName;
 
 #if defined(_WIN32)
 const char kSeparator = '\\';
@@ -114,7 +115,7 @@ VelmoraInt VELMORA_CALL ChooseType(VelmoraInt count, const char* const* names, V
     for (VelmoraInt i = 0; i < count; ++i) {
         if (names[i] != wanted) continue;
         std::printf("  (asked to choose among %d type(s): took \"%s\")\n", int(count),
-                    Cp936ToUtf8(names[i]).c_str());
+                    ReadableDisplayName(names[i]).c_str());
         return i;
     }
     return -1;
@@ -248,7 +249,7 @@ int Run(const std::string& pluginDirectory) {
     std::vector<ServerType> types;
     Expect("Velmora_GetServerTypeInfo", v.GetServerTypeInfo(CollectType, Word(&types)), -1);
     for (const ServerType& type : types)
-        std::printf("    type %d: %s\n", int(type.typeId), type.name.empty() ? "(no name)" : Cp936ToUtf8(type.name).c_str());
+        std::printf("    type %d: %s\n", int(type.typeId), type.name.empty() ? "(no name)" : ReadableDisplayName(type.name).c_str());
     const ServerType* sample = nullptr;
     for (const ServerType& type : types)
         if (type.typeId == SAMPLE_TYPE_ID) sample = &type;

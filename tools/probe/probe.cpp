@@ -4,6 +4,7 @@
 #include "core/build_info.h"
 #include "core/candidate_screening.h"
 #include "core/candidate_verdict.h"
+#include "core/readable_text.h"
 #include "core/server_manager.h"
 #include "core/server_types.h"
 #include "core/verdict_cache.h"
@@ -26,9 +27,8 @@
 namespace velmora {
 namespace {
 
-using tools::Cp936ToUtf8;
 using tools::kUsage;
-using tools::SystemTextToUtf8;
+using tools::NameAsUtf8;
 
 // ---- Output: JSON written by hand, with the strings escaped.
 
@@ -88,7 +88,7 @@ const std::string kPattern = std::string("QXDVR*") + platform::kPluginExtension;
 
 Finding Explain(const std::string& name, const CandidateReport& report) {
     Finding finding{name};
-    const CandidateVerdict verdict = DescribeCandidate(name, report, Cp936ToUtf8);
+    const CandidateVerdict verdict = DescribeCandidate(name, report, ReadableDisplayName);
     finding.accepted = verdict.accepted;
     finding.reason = verdict.reason;
     finding.detail = verdict.detail;
@@ -108,11 +108,11 @@ Finding Explain(const std::string& name, const CandidateReport& report) {
 }
 
 std::string FindingJson(const Finding& f) {
-    std::string line = "{\"name\": " + Quoted(SystemTextToUtf8(f.name)) + ", \"accepted\": " + (f.accepted ? "true" : "false");
+    std::string line = "{\"name\": " + Quoted(NameAsUtf8(f.name)) + ", \"accepted\": " + (f.accepted ? "true" : "false");
     if (f.accepted) {
         std::vector<std::string> names;
         for (const std::string& entry : f.entryPoints) names.push_back(Quoted(entry));
-        line += ", \"typeId\": " + std::to_string(f.typeId) + ", \"displayName\": " + Quoted(Cp936ToUtf8(f.displayName)) +
+        line += ", \"typeId\": " + std::to_string(f.typeId) + ", \"displayName\": " + Quoted(ReadableDisplayName(f.displayName)) +
                 ", \"displayNameCp936\": " + Quoted(Hex(f.displayName)) + ", \"entryPoints\": [" + Join(names, ", ") + "]";
     } else {
         line += ", \"reason\": " + Quoted(f.reason);
@@ -128,7 +128,7 @@ std::string FindingJson(const Finding& f) {
 // the scan meets them, then the entries the pattern left out.
 int PrintExamination(const std::string& directory, bool json, const ScreeningSettings& settings) {
     if (!platform::IsDirectory(directory)) {
-        std::fprintf(stderr, "velmora-probe: %s is not a directory\n", SystemTextToUtf8(directory).c_str());
+        std::fprintf(stderr, "velmora-probe: %s is not a directory\n", NameAsUtf8(directory).c_str());
         return 1;
     }
     std::vector<std::string> entries;
@@ -136,7 +136,7 @@ int PrintExamination(const std::string& directory, bool json, const ScreeningSet
     for (const std::string& name : platform::FindMatchingEntries(directory + platform::kPathSeparator + "*")) {
         if (name == "." || name == "..") continue;
         entries.push_back(name);
-        width = std::max(width, SystemTextToUtf8(name).size());
+        width = std::max(width, NameAsUtf8(name).size());
     }
     int accepted = 0, passedOver = 0;
     const char* separator = "\n";
@@ -146,7 +146,7 @@ int PrintExamination(const std::string& directory, bool json, const ScreeningSet
             std::printf("%s    %s", separator, FindingJson(f).c_str());
             separator = ",\n";
         } else {
-            std::printf("  %-*s  %s: %s\n", int(width), SystemTextToUtf8(f.name).c_str(),
+            std::printf("  %-*s  %s: %s\n", int(width), NameAsUtf8(f.name).c_str(),
                         f.accepted ? "accepted" : "passed over", f.detail.c_str());
         }
         std::fflush(stdout);
@@ -155,10 +155,10 @@ int PrintExamination(const std::string& directory, bool json, const ScreeningSet
     const std::string how = settings.enabled ? "examined through the helper process" : "examined in this process";
     if (json)
         std::printf("{\n  \"directory\": %s,\n  \"pattern\": %s,\n  \"isolated\": %s,\n  \"candidates\": [",
-                    Quoted(SystemTextToUtf8(directory)).c_str(), Quoted(kPattern).c_str(),
+                    Quoted(NameAsUtf8(directory)).c_str(), Quoted(kPattern).c_str(),
                     settings.enabled ? "true" : "false");
     else
-        std::printf("%s (candidates: %s, %s)\n", SystemTextToUtf8(directory).c_str(), kPattern.c_str(), how.c_str());
+        std::printf("%s (candidates: %s, %s)\n", NameAsUtf8(directory).c_str(), kPattern.c_str(), how.c_str());
     std::fflush(stdout);
 
     std::set<std::string> matched;
@@ -219,11 +219,16 @@ int PrintInitialisation(const std::string& directory, bool json) {
     // The order the library searches in, the first folder that yields a plug-in winning.
     const std::vector<std::string> order = {directory, programDirectory,
                                             platform::SystemDirectory(), platform::WindowsDirectory()};
+    // The block holds texts in the host's code page, as a host writes them.
+    std::string hostText;
+    if (!tools::PathAsHostText(directory, hostText))
+        std::fprintf(stderr, "velmora-probe: the ANSI code page cannot hold every character of %s: "
+                             "a host cannot name that folder in InitParams\n", NameAsUtf8(directory).c_str());
     VelmoraInitParams params{};
-    const std::size_t length = std::min<std::size_t>(directory.size(), 255);
+    const std::size_t length = std::min<std::size_t>(hostText.size(), 255);
     for (unsigned char* field : {params.pluginPath, params.pluginDirectory}) {
         field[0] = static_cast<unsigned char>(length);
-        std::memcpy(field + 1, directory.data(), length);
+        std::memcpy(field + 1, hostText.data(), length);
     }
     const VelmoraInt initResult = init(&params, 0);
     std::vector<Type> types;
@@ -233,20 +238,20 @@ int PrintInitialisation(const std::string& directory, bool json) {
 
     if (json) {
         std::vector<std::string> folders, entries;
-        for (const std::string& folder : order) folders.push_back(Quoted(SystemTextToUtf8(folder)));
+        for (const std::string& folder : order) folders.push_back(Quoted(NameAsUtf8(folder)));
         for (const Type& type : types)
             entries.push_back("{\"typeId\": " + std::to_string(type.typeId) + ", \"displayName\": " +
-                              Quoted(Cp936ToUtf8(type.name)) + ", \"displayNameCp936\": " + Quoted(Hex(type.name)) + "}");
+                              Quoted(ReadableDisplayName(type.name)) + ", \"displayNameCp936\": " + Quoted(Hex(type.name)) + "}");
         std::printf("{\n  \"searchOrder\": [%s],\n  \"initResult\": %d,\n  \"types\": [%s]\n}\n",
                     Join(folders, ", ").c_str(), int(initResult), Join(entries, ", ").c_str());
     } else {
         std::printf("Velmora_InitSvManage searched, until one folder yielded a plug-in:\n");
         for (std::size_t i = 0; i < order.size(); ++i)
-            std::printf("  %d. %s\n", int(i + 1), SystemTextToUtf8(order[i]).c_str());
+            std::printf("  %d. %s\n", int(i + 1), NameAsUtf8(order[i]).c_str());
         std::printf("and answered %d. Velmora_GetServerTypeInfo lists %d type(s):\n", int(initResult), int(types.size()));
         for (const Type& type : types)
             std::printf("  type ID %d: %s\n", int(type.typeId),
-                        type.name.empty() ? "no display name" : Cp936ToUtf8(type.name).c_str());
+                        type.name.empty() ? "no display name" : ReadableDisplayName(type.name).c_str());
     }
     return types.empty() ? 1 : 0;
 }
@@ -264,8 +269,9 @@ int main(int argc, char** argv) {
     if (platform::EnvironmentVariable("VELMORA_SCAN_HELPER").empty() && !platform::StampOf(settings.helper, helperStamp))
         settings.helper = HelperFileFor(DirectoryPart(platform::ExecutablePath()) + VELMORA_INSTALLED_LIBRARY);
     std::vector<std::string> directories;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
+    const std::vector<std::string> arguments = tools::ProgramArguments(argc, argv);
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (argument == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -289,7 +295,7 @@ int main(int argc, char** argv) {
         const VerdictCache cache(VerdictCache::DefaultFile());
         const bool forgotten = cache.Forget();
         std::fprintf(json ? stderr : stdout, "%s the remembered verdicts%s%s\n", forgotten ? "forgot" : "could not forget",
-                     cache.file().empty() ? "" : ": ", SystemTextToUtf8(cache.file()).c_str());
+                     cache.file().empty() ? "" : ": ", NameAsUtf8(cache.file()).c_str());
         if (directories.empty()) return forgotten ? 0 : 2;
     }
     return init ? PrintInitialisation(directories[0], json) : PrintExamination(directories[0], json, settings);
