@@ -25,6 +25,13 @@ for arch in win32 win64; do
   echo
   "${ahead[@]}" scripts/wine-run.sh "$arch" "build/bench-$arch/bin/velmora_callbench.exe" "$results/calls-$arch.dat"
 done
+for arch in linux win32 win64; do
+  echo
+  case $arch in
+    linux) "${ahead[@]}" build/bench/bin/velmora_startbench ;;
+    *) "${ahead[@]}" scripts/wine-run.sh "$arch" "build/bench-$arch/bin/velmora_startbench.exe" ;;
+  esac
+done
 gnuplot -e "results='$results'" bench/performance.gp
 echo
 echo "docs/performance.png drawn from $results/calls-*.dat"
