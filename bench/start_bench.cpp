@@ -75,14 +75,18 @@ std::string Folder(const std::string& name, const std::vector<std::string>& extr
     const fs::path folder = Bench() / "start" / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
-    for (const auto& entry : fs::directory_iterator(Bench() / "discovery200")) fs::copy(entry.path(), folder);
-    for (const std::string& extra : extras) fs::copy(Bench() / "misdeeds" / extra, folder);
+    for (const auto& entry : fs::directory_iterator(Bench() / "discovery200"))
+        fs::copy_file(entry.path(), folder / entry.path().filename());
+    for (const std::string& extra : extras) fs::copy_file(Bench() / "misdeeds" / extra, folder / extra);
     return folder.string();
 }
 
 // One start in a process of its own: its milliseconds; the types must be the good ones.
 double TimedStart(const std::string& directory) {
-    const std::string command = "\"" + velmora::platform::ExecutablePath() + "\" --start \"" + directory + "\"";
+    std::string command = "\"" + velmora::platform::ExecutablePath() + "\" --start \"" + directory + "\"";
+#if defined(_WIN32)
+    command = "\"" + command + "\"";  // cmd.exe takes the outermost quotes away
+#endif
     FILE* child = popen(command.c_str(), "r");
     if (!child) Fail("cannot start " + command);
     double milliseconds = 0;
