@@ -44,31 +44,9 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class HelperChannel : public testing::Test {
+class HelperChannel : public test::HelperScan {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("velmora-channel-" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()));
-        fs::create_directories(root_ / "plugins");
-        environment_.Set("VELMORA_SCAN", std::nullopt);
-        environment_.Set("VELMORA_SCAN_HELPER", std::nullopt);
-        environment_.Set("VELMORA_SCAN_CACHE", std::nullopt);
-        environment_.Set("VELMORA_SCAN_TIMEOUT", "3");
-        environment_.Set("XDG_CACHE_HOME", root_.string());
-        environment_.Set("LOCALAPPDATA", root_.string());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
-    std::map<std::string, CandidateReport> Scan(const std::string& directory) {
-        std::map<std::string, CandidateReport> reports;
-        ScanPluginDirectory(directory, "text", [&](const std::string& name, const CandidateReport& report) {
-            reports[name] = report;
-        });
-        return reports;
-    }
+    HelperChannel() : HelperScan("3") { fs::create_directories(root_ / "plugins"); }
 
     static void VELMORA_CALL CollectTypeId(VelmoraInt typeId, const char*, VelmoraWord user) {
         reinterpret_cast<std::vector<VelmoraInt>*>(user)->push_back(typeId);
@@ -95,9 +73,6 @@ protected:
         return target.string();
     }
     std::string Folder() const { return (root_ / "plugins").string(); }
-
-    fs::path root_;
-    test::ScopedEnvironment environment_;
 };
 
 TEST_F(HelperChannel, NothingAPluginDoesToTheChannelReachesTheHost) {

@@ -84,39 +84,12 @@ bool Names(const std::string& text, const std::string& before, const Expected& e
 const std::vector<std::string> kGood = {"QXDVRHostileFlood" + kExtension, "QXDVRHostileGoodA" + kExtension,
                                         "QXDVRHostileGoodZ" + kExtension};
 
-// A sealed environment: the helper on, a short time limit and a cache of the test's own.
-class Isolation : public testing::Test {
+// The helper on, a short time limit and a cache of the test's own.
+class Isolation : public test::HelperScan {
 protected:
-    void SetUp() override {
-        // A folder no earlier run can have left behind.
-        cacheRoot_ = fs::temp_directory_path() /
-                     ("velmora-cache-" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()));
-        fs::create_directories(cacheRoot_);
-        environment_.Set("VELMORA_SCAN", std::nullopt);
-        environment_.Set("VELMORA_SCAN_HELPER", std::nullopt);
-        environment_.Set("VELMORA_SCAN_CACHE", std::nullopt);
-        environment_.Set("VELMORA_SCAN_TIMEOUT", "2");
-        environment_.Set("XDG_CACHE_HOME", cacheRoot_.string());
-        environment_.Set("LOCALAPPDATA", cacheRoot_.string());
-        JournalClear();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(cacheRoot_, ignored);
-    }
-
-    std::map<std::string, CandidateReport> Scan(const std::string& directory) {
-        std::map<std::string, CandidateReport> reports;
-        ScanPluginDirectory(directory, "text", [&](const std::string& name, const CandidateReport& report) {
-            reports[name] = report;
-        });
-        return reports;
-    }
+    Isolation() : HelperScan("2") { JournalClear(); }
 
     std::string CacheFile() const { return VerdictCache::DefaultFile(); }
-
-    fs::path cacheRoot_;
-    test::ScopedEnvironment environment_;
 };
 
 void ExpectHostileVerdicts(const std::map<std::string, CandidateReport>& reports, bool fromCache) {
@@ -196,7 +169,7 @@ private:
 
 // A condemned file first, since Windows keeps a loaded library from being replaced.
 TEST_F(Isolation, AChangedFileIsExaminedAgain) {
-    const Scratch scratch(cacheRoot_);
+    const Scratch scratch(root_);
     scratch.Place("QXDVRHostile_EXIT_SET_PATH", "QXDVRChanging");
     const CandidateReport condemned = Scan(scratch.folder()).at("QXDVRChanging" + kExtension);
     EXPECT_EQ(condemned.outcome, CandidateOutcome::Condemned);
@@ -210,7 +183,7 @@ TEST_F(Isolation, AChangedFileIsExaminedAgain) {
 
 // Whatever became of the cache file, the verdicts are right and the file is whole again.
 TEST_F(Isolation, ADamagedOrUnwritableCacheNeverChangesAVerdict) {
-    const Scratch scratch(cacheRoot_);
+    const Scratch scratch(root_);
     scratch.Place("QXDVRHostile_EXIT_TYPE_ID_2", "QXDVRExit");
     scratch.Place("QXDVRHostileGoodA", "QXDVRGood");
     const auto expectVerdicts = [&](const char* how) {
@@ -246,9 +219,9 @@ TEST_F(Isolation, ADamagedOrUnwritableCacheNeverChangesAVerdict) {
     }
 
     // A cache folder that cannot be made: nothing is remembered, nothing goes wrong.
-    std::ofstream(cacheRoot_ / "blocked") << "a file where a folder should be";
-    environment_.Set("XDG_CACHE_HOME", (cacheRoot_ / "blocked").string());
-    environment_.Set("LOCALAPPDATA", (cacheRoot_ / "blocked").string());
+    std::ofstream(root_ / "blocked") << "a file where a folder should be";
+    environment_.Set("XDG_CACHE_HOME", (root_ / "blocked").string());
+    environment_.Set("LOCALAPPDATA", (root_ / "blocked").string());
     expectVerdicts("unwritable");
     expectVerdicts("unwritable, again");
 }
@@ -275,7 +248,7 @@ TEST_F(Isolation, TwoProcessesScanningAtOnceBothGetEveryVerdict) {
 
 // The run-time log of a probe names every condemned file with its cause.
 TEST_F(Isolation, TheLogNamesEachCondemnedFileWithItsCause) {
-    const std::string log = (cacheRoot_ / "velmora.log").string();
+    const std::string log = (root_ / "velmora.log").string();
     environment_.Set("VELMORA_LOG", log);
     test::RunTool(VELMORA_PROBE_FILE, {PluginDirectory("hostile")});
     std::string text;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -270,5 +271,29 @@ bool SpecialFilesFolder::FifoUnread() const {
     return length >= 0 && content.substr(0, static_cast<std::size_t>(length)) == kFifoContent;
 }
 #endif
+
+HelperScan::HelperScan(const char* timeLimitSeconds)
+    : root_(fs::temp_directory_path() /
+            ("velmora-scan-" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()))) {
+    fs::create_directories(root_);
+    environment_.Set("VELMORA_SCAN", std::nullopt);
+    environment_.Set("VELMORA_SCAN_HELPER", std::nullopt);
+    environment_.Set("VELMORA_SCAN_CACHE", std::nullopt);
+    environment_.Set("VELMORA_SCAN_TIMEOUT", timeLimitSeconds);
+    environment_.Set("XDG_CACHE_HOME", root_.string());
+    environment_.Set("LOCALAPPDATA", root_.string());
+}
+
+HelperScan::~HelperScan() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::map<std::string, CandidateReport> HelperScan::Scan(const std::string& directory) {
+    std::map<std::string, CandidateReport> reports;
+    ScanPluginDirectory(directory, "text",
+                        [&](const std::string& name, const CandidateReport& report) { reports[name] = report; });
+    return reports;
+}
 
 }  // namespace velmora::test

@@ -2,11 +2,15 @@
 // InitParams blocks, and the journal of the fixture plug-ins.
 #pragma once
 
+#include "core/server_types.h"
 #include "platform/platform.h"
 
 #include <velmora/velmora.h>
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -116,6 +120,20 @@ private:
     static std::optional<std::string> Get(const std::string& name);
     static void Put(const std::string& name, const std::optional<std::string>& value);
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// A sealed environment for discovery through the helper: the helper on, a time limit, and a
+// cache in a fresh folder of the test's own (root_), removed with everything in it afterwards.
+class HelperScan : public testing::Test {
+protected:
+    explicit HelperScan(const char* timeLimitSeconds);
+    ~HelperScan() override;
+
+    // What a scan of directory, handing the plug-ins the text "text", made of each entry.
+    std::map<std::string, CandidateReport> Scan(const std::string& directory);
+
+    std::filesystem::path root_;
+    ScopedEnvironment environment_;
 };
 
 #if !defined(_WIN32)
