@@ -51,6 +51,7 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     }
     step("GetServerTypeID (first call)");
     if (!RunIsolated([&] { plugin.AskTypeId(); })) return faulted();
+    report.typeIdAnswers[0] = plugin.typeId();
     record->fileName.Assign(name);
     // The text is the plug-in's only during the call; one that needs it later copies it.
     const std::string pathText = pluginPath;
@@ -60,10 +61,12 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     const bool completed = RunIsolated([&] {
         step("GetServerTypeID (second call)");
         plugin.Bind(path);
+        report.typeIdAnswers[1] = plugin.typeId();
         step("SetPath");
         plugin.SetPath(pathText.c_str());
         step("GetServerTypeID (third call)");
         typeId = plugin.Call<EntryPoint::GetServerTypeID>();
+        report.typeIdAnswers[2] = typeId;
         // A built-in name wins: the plug-in is asked only for a type without one.
         if (GetTypeDisplayName(typeId).empty()) {
             step("GetServerTypeName");
