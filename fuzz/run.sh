@@ -15,7 +15,7 @@ build=${VELMORA_FUZZ_BUILD:-$root/build/linux-fuzz}
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(init_params type_name login_record export_sequence)
+[ ${#targets[@]} -gt 0 ] || targets=(init_params type_name login_record export_sequence binary_image)
 
 status=0
 for target in "${targets[@]}"; do

@@ -168,13 +168,15 @@ bool CallFromThreads(const TServerTypeDLL& plugin, const std::vector<EntryPoint>
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    std::set<std::string> faulted;
     for (auto& thread : threads) {
         thread->Finish(false);
-        if (!thread->faulted().empty()) {
-            run.Taint();
-            run.Avoid(thread->faulted());
-            run.Fail(thread->faulted(), "a fault when called " + circumstance);
-        }
+        if (!thread->faulted().empty()) faulted.insert(thread->faulted());
+    }
+    for (const std::string& entryPoint : faulted) {
+        run.Taint();
+        run.Avoid(entryPoint);
+        run.Fail(entryPoint, "a fault when called " + circumstance);
     }
     return !run.failed();
 }
@@ -282,14 +284,15 @@ void CheckMessageCallback(CheckContext& context, CheckRun& run) {
                        return;
                    }
                    callers.insert(NameOf(which));
+                   const std::string how = "the plug-in calls it other than as a host's callback, stdcall with three "
+                                           "words (server, message, user value); declare the callback's type with "
+                                           "VELMORA_CALL and those parameters";
                    if (!result.completed)
-                       run.Fail("SetSvMsgCallBack", std::string(NameOf(which)) + " faulted after calling the message callback");
+                       run.Fail("SetSvMsgCallBack", std::string(NameOf(which)) +
+                                                        " faulted after calling the message callback, as when " + how);
                    else if (result.stackBytesOff != 0)
-                       run.Fail("SetSvMsgCallBack",
-                                std::string(NameOf(which)) + " called the message callback and came back with the stack "
-                                "pointer " + std::to_string(result.stackBytesOff) + " bytes off: the plug-in calls it "
-                                "other than as a host's callback, stdcall with three words (server, message, user "
-                                "value); declare the callback's type with VELMORA_CALL and those parameters");
+                       run.Fail("SetSvMsgCallBack", std::string(NameOf(which)) + " called the message callback and came "
+                                "back with the stack pointer " + std::to_string(result.stackBytesOff) + " bytes off: " + how);
                }, " with the validator's message callback set");
     if (run.failed()) return;
     if (!faultedAlone.empty()) return run.Fail(faultedAlone, "a fault with harmless arguments, the callback not called");
@@ -359,14 +362,14 @@ void CheckLifecycleResources(CheckContext& context, CheckRun& run) {
         afterCycle.push_back(Measure());
     }
     struct Resource {
-        const char* name;
+        const char* name;  // with its verb
         long long Counts::*field;
         long long least;  // what every cycle must add for the resource to count as growing
         bool bytes;
     };
-    const Resource resources[] = {{"handles", &Counts::handles, 1, false},
-                                  {"memory", &Counts::memory, 256 << 10, true},
-                                  {"threads", &Counts::threads, 1, false}};
+    const Resource resources[] = {{"handles grow", &Counts::handles, 1, false},
+                                  {"memory grows", &Counts::memory, 256 << 10, true},
+                                  {"threads grow", &Counts::threads, 1, false}};
     std::string steady;
     for (const Resource& resource : resources) {
         const long long first = afterCycle.front().*resource.field, last = afterCycle.back().*resource.field;
@@ -374,14 +377,15 @@ void CheckLifecycleResources(CheckContext& context, CheckRun& run) {
         for (std::size_t c = 1; c < afterCycle.size(); ++c)
             growing = growing && afterCycle[c].*resource.field - afterCycle[c - 1].*resource.field >= resource.least;
         if (first < 0) continue;
-        steady += (steady.empty() ? "" : ", ") + std::string(resource.name) + " " + Amount(first, resource.bytes) +
-                  " to " + Amount(last, resource.bytes);
+        const std::string noun = std::string(resource.name).substr(0, std::string(resource.name).find(' '));
+        steady += (steady.empty() ? "" : ", ") + noun + " " + Amount(first, resource.bytes) + " to " +
+                  Amount(last, resource.bytes);
         if (!growing) continue;
         std::size_t most = 0;
         for (std::size_t i = 1; i < growthIn.size(); ++i)
             if (growthIn[i].*resource.field > growthIn[most].*resource.field) most = i;
         run.Fail(NameOf(LifeCycle()[most]),
-                 std::string(resource.name) + " grow with every cycle of InitDLL, InitClient, DeInitClient and "
+                 std::string(resource.name) + " with every cycle of InitDLL, InitClient, DeInitClient and "
                  "DeInitDLL: " + Amount(first, resource.bytes) + " after the first, " + Amount(last, resource.bytes) +
                  " after the " + std::to_string(cycles) + "th, most of it in " + NameOf(LifeCycle()[most]));
     }

@@ -99,7 +99,7 @@ void CheckTypeName(CheckContext& context, CheckRun& run) {
         if (end > static_cast<std::size_t>(capacity))
             run.Fail("GetServerTypeName", "it wrote " + std::to_string(end) + " bytes, " +
                                               std::to_string(end - static_cast<std::size_t>(capacity)) +
-                                              " past the " + given + " (the terminator counts)");
+                                              " past " + given + " (the terminator counts)");
         else if (result.result >= 1 && zero == static_cast<std::size_t>(capacity))
             run.Fail("GetServerTypeName", "its name has no terminating zero within " + given);
         else if (result.result >= 1 && static_cast<std::size_t>(result.result) != zero)
