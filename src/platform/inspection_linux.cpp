@@ -71,9 +71,11 @@ ResourceCounts CountResources() {
 
 std::vector<ThreadInfo> ListThreads() {
     std::vector<ThreadInfo> threads;
+    // A thread carries the program's name unless it was given one of its own.
+    const std::string program = FirstLine("/proc/self/comm");
     for (const std::uint64_t id : NumberedEntries("/proc/self/task")) {
         const std::string name = FirstLine("/proc/self/task/" + std::to_string(id) + "/comm");
-        threads.push_back({id, "thread " + std::to_string(id) + (name.empty() ? "" : " (" + name + ")")});
+        threads.push_back({id, "thread " + std::to_string(id) + (name.empty() || name == program ? "" : " (" + name + ")")});
     }
     return threads;
 }
