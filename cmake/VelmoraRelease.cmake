@@ -8,8 +8,9 @@
 # the file-system hierarchy below the prefix (/usr for the Debian package).
 
 # The programs shipped beside the library: on Windows in bin/ next to Velmora.dll, on Linux
-# in bin/ (the probe finds the library in the prefix's library folder).
-set(velmora_programs velmora-probe)
+# in bin/ (the probe finds the library in the prefix's library folder). velmora-validate
+# needs no library beside it: it carries the library's discovery code itself.
+set(velmora_programs velmora-probe velmora-validate)
 if(WIN32)
   # The demo loads Velmora.dll from its own folder and drives the built sample plug-in in
   # plugins/sample below it; on Linux both would have to sit in bin/.
@@ -78,7 +79,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
  The library, its headers, CMake package and pkg-config file, the Pascal unit,
- velmora-probe and the documentation. Plug-ins for all users go to
+ velmora-probe, velmora-validate and the documentation. Plug-ins for all users go to
  ${VELMORA_SYSTEM_PLUGIN_DIR}.")
 endif()
 include(CPack)

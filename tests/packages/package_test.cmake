@@ -13,6 +13,8 @@
 #   pkg_config    a C host compiled by CC with the flags pkg-config gives for velmora.pc,
 #                 then run against PLUGIN_DIR
 #   probe         the packaged velmora-probe --init over PLUGIN_DIR ([RUNNER])
+#   validate      the packaged velmora-validate at level 5 over PLUGIN, by default the packaged
+#                 sample plug-in ([RUNNER])
 foreach(variable STEP ARCHIVE WORK_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "${variable} not given")
@@ -141,6 +143,20 @@ elseif(STEP STREQUAL "probe")
   message(STATUS "${output}")
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "velmora-probe --init failed (${status})")
+  endif()
+
+elseif(STEP STREQUAL "validate")
+  file(GLOB validate ${top}/bin/velmora-validate ${top}/bin/velmora-validate.exe)
+  if(NOT PLUGIN)
+    file(GLOB PLUGIN ${top}/bin/plugins/sample/QXDVRSample.dll)
+  endif()
+  if(NOT validate OR NOT PLUGIN)
+    message(FATAL_ERROR "no velmora-validate in ${top}/bin, or no plug-in to validate")
+  endif()
+  execute_process(COMMAND ${runner} ${validate} --level 5 ${PLUGIN} OUTPUT_VARIABLE output RESULT_VARIABLE status)
+  message(STATUS "${output}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "velmora-validate found faults in ${PLUGIN} (${status})")
   endif()
 
 else()
