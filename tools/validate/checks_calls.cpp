@@ -115,7 +115,7 @@ private:
             for (const EntryPoint which : calls_) {
                 const platform::Symbol entry = plugin_.entries()[IndexOf(which)];
                 arguments_.server = kServerNeverAdded;
-                arguments_.ClearScratch();
+                arguments_.ClearScratch(ParameterCount(which));
                 since_ = Clock::now().time_since_epoch().count();
                 current_ = static_cast<int>(IndexOf(which));
                 const bool completed = CallEntryPoint(entry, which, arguments_).completed;
@@ -242,16 +242,23 @@ void CheckUnknownServer(CheckContext& context, CheckRun& run) {
                        return;
                    }
                    ++called;
-                   slowest = std::max(slowest, result.seconds);
                    const std::string forWhat = role == Role::PerServer ? "for " + server : "with a handle never given";
+                   double seconds = result.seconds;
+                   if (result.completed && seconds * 1000 > kPromptMs) {
+                       // A machine busy elsewhere may hold one call up; a slow plug-in is slow every time.
+                       run.Step(NameOf(which), NameOf(which) + (", again: it took " + Seconds(seconds)), kStalledMs);
+                       arguments.ClearScratch(ParameterCount(which));
+                       const CallResult again = CallEntryPoint(plugin->entries()[IndexOf(which)], which, arguments);
+                       if (again.completed) seconds = std::min(seconds, again.seconds);
+                   }
+                   slowest = std::max(slowest, seconds);
                    if (!result.completed)
                        run.Fail(NameOf(which), "a fault " + forWhat);
-                   else if (result.seconds * 1000 > kPromptMs) {
+                   else if (seconds * 1000 > kPromptMs) {
                        run.Avoid(NameOf(which));
-                       run.Fail(NameOf(which), "it took " + Seconds(result.seconds) + " to answer " + forWhat +
-                                                   "; the limit is " + Seconds(kPromptMs / 1000.0));
-                   }
-                   else if (role == Role::PerServer && result.result > 0)
+                       run.Fail(NameOf(which), "it took " + Seconds(seconds) + " at the least, called twice, to answer " +
+                                                   forWhat + "; the limit is " + Seconds(kPromptMs / 1000.0));
+                   } else if (role == Role::PerServer && result.result > 0)
                        run.Fail(NameOf(which), "it answered " + std::to_string(result.result) + ", success, " + forWhat +
                                                    ": answer 0 or below for a server you do not know");
                }, ", " + server);
@@ -337,28 +344,30 @@ void CheckLifecycleResources(CheckContext& context, CheckRun& run) {
     if (!ExportsAny(*plugin, LifeCycle())) return run.Skip("it exports none of InitDLL, InitClient, DeInitClient, DeInitDLL");
     const int cycles = context.level() >= 5 ? 10 : 4;
     Arguments arguments;
-    // Per resource: the counts after each cycle, and what each call added over the cycles
-    // after the first, which may set up what stays.
-    std::vector<Counts> afterCycle;
-    std::vector<Counts> growthIn(LifeCycle().size(), Counts{0, 0, 0});
-    for (int cycle = 0; cycle < cycles; ++cycle) {
+    // One cycle; with growthIn, also what each call added (counting costs, under Wine above all).
+    const auto cycle = [&](int number, std::vector<Counts>* growthIn) {
         for (std::size_t i = 0; i < LifeCycle().size(); ++i) {
             const EntryPoint which = LifeCycle()[i];
             const platform::Symbol entry = plugin->entries()[IndexOf(which)];
             if (!entry) continue;
-            const Counts before = Measure();
-            run.Step(NameOf(which), std::string(NameOf(which)) + ", cycle " + std::to_string(cycle + 1), kLongCallMs);
+            const Counts before = growthIn ? Measure() : Counts{};
+            run.Step(NameOf(which), std::string(NameOf(which)) + ", cycle " + std::to_string(number), kLongCallMs);
             if (!CallEntryPoint(entry, which, arguments).completed) {
                 run.Taint();
                 run.Avoid(NameOf(which));
-                return run.Fail(NameOf(which), "a fault in cycle " + std::to_string(cycle + 1));
+                run.Fail(NameOf(which), "a fault in cycle " + std::to_string(number));
+                return false;
             }
+            if (!growthIn) continue;
             const Counts after = Measure();
-            if (cycle == 0) continue;
-            growthIn[i].handles += after.handles - before.handles;
-            growthIn[i].memory += after.memory - before.memory;
-            growthIn[i].threads += after.threads - before.threads;
+            (*growthIn)[i] = {after.handles - before.handles, after.memory - before.memory, after.threads - before.threads};
         }
+        return true;
+    };
+    // The first cycle may set up what stays: growth counts from there on.
+    std::vector<Counts> afterCycle;
+    for (int number = 1; number <= cycles; ++number) {
+        if (!cycle(number, nullptr)) return;
         afterCycle.push_back(Measure());
     }
     struct Resource {
@@ -371,16 +380,22 @@ void CheckLifecycleResources(CheckContext& context, CheckRun& run) {
                                   {"memory grows", &Counts::memory, 256 << 10, true},
                                   {"threads grow", &Counts::threads, 1, false}};
     std::string steady;
+    std::vector<Counts> growthIn;
     for (const Resource& resource : resources) {
         const long long first = afterCycle.front().*resource.field, last = afterCycle.back().*resource.field;
-        bool growing = first >= 0;
+        if (first < 0) continue;
+        bool growing = true;
         for (std::size_t c = 1; c < afterCycle.size(); ++c)
             growing = growing && afterCycle[c].*resource.field - afterCycle[c - 1].*resource.field >= resource.least;
-        if (first < 0) continue;
         const std::string noun = std::string(resource.name).substr(0, std::string(resource.name).find(' '));
         steady += (steady.empty() ? "" : ", ") + noun + " " + Amount(first, resource.bytes) + " to " +
                   Amount(last, resource.bytes);
         if (!growing) continue;
+        // One cycle more, counted call by call, tells which call the growth comes in.
+        if (growthIn.empty()) {
+            growthIn.assign(LifeCycle().size(), Counts{0, 0, 0});
+            if (!cycle(cycles + 1, &growthIn)) return;
+        }
         std::size_t most = 0;
         for (std::size_t i = 1; i < growthIn.size(); ++i)
             if (growthIn[i].*resource.field > growthIn[most].*resource.field) most = i;

@@ -161,6 +161,12 @@ CallResult Call(platform::Symbol entry, Arguments& arguments) {
     return outcome;
 }
 
+constexpr std::size_t kParameterCounts[] = {
+#define VELMORA_VALIDATE_COUNT(name, requirement, parameters) std::tuple_size_v<ValuesOf<EntryPoint::name>>,
+    VELMORA_ENTRY_POINTS(VELMORA_VALIDATE_COUNT)
+#undef VELMORA_VALIDATE_COUNT
+};
+
 using Caller = CallResult (*)(platform::Symbol, Arguments&);
 constexpr Caller kCallers[] = {
 #define VELMORA_VALIDATE_CALLER(name, requirement, parameters) &Call<EntryPoint::name>,
@@ -190,8 +196,8 @@ VelmoraWord Arguments::Scratch(std::size_t position) const {
     return reinterpret_cast<VelmoraWord>(scratch_[position < kPositions ? position : kPositions - 1].data());
 }
 
-void Arguments::ClearScratch() {
-    for (std::size_t i = 0; i < kPositions; ++i) scratch_[i].fill(0);
+void Arguments::ClearScratch(std::size_t positions) {
+    for (std::size_t i = 0; i < positions && i < kPositions; ++i) scratch_[i].fill(0);
 }
 
 CallResult CallEntryPoint(platform::Symbol entry, EntryPoint which, Arguments& arguments) {
@@ -199,6 +205,8 @@ CallResult CallEntryPoint(platform::Symbol entry, EntryPoint which, Arguments& a
 }
 
 int ContractArgumentBytes(EntryPoint which) { return kArgumentBytes[IndexOf(which)]; }
+
+std::size_t ParameterCount(EntryPoint which) { return kParameterCounts[IndexOf(which)]; }
 
 Role RoleOf(EntryPoint which) { return kRoles[IndexOf(which)]; }
 
@@ -244,7 +252,7 @@ bool CallInTurn(const CheckContext& context, const TServerTypeDLL& plugin, Check
         }
         const Role role = RoleOf(which);
         arguments.server = which == EntryPoint::AddServer || which == EntryPoint::DelServer ? kServerAdded : kServerNeverAdded;
-        arguments.ClearScratch();
+        arguments.ClearScratch(ParameterCount(which));
         run.Step(NameOf(which), NameOf(which) + circumstance,
                  role == Role::PerServer || role == Role::PerHandle ? kStalledMs : kLongCallMs);
         const CallResult result = CallEntryPoint(entry, which, arguments);

@@ -34,11 +34,13 @@ public:
     // The scratch memory passed for the word at an argument position (and for InitDLL's
     // application object and LoginServer's record), zeroed before every call.
     VelmoraWord Scratch(std::size_t position) const;
-    void ClearScratch();
+    // Zeroes the scratch memory of the first positions (the entry point's parameters).
+    void ClearScratch(std::size_t positions);
+
+    static constexpr std::size_t kPositions = 17;
 
 private:
     static constexpr std::size_t kScratchBytes = 16384;
-    static constexpr std::size_t kPositions = 17;
     std::unique_ptr<std::array<char, kScratchBytes>[]> scratch_;
     std::unique_ptr<char[]> typeNameBuffer_;
 };
@@ -55,8 +57,9 @@ struct CallResult {
 // Calls the entry point with the arguments, its faults contained.
 CallResult CallEntryPoint(platform::Symbol entry, EntryPoint which, Arguments& arguments);
 
-// The bytes of arguments a 32-bit host pushes for the entry point.
+// The bytes of arguments a 32-bit host pushes for the entry point, and its parameters.
 int ContractArgumentBytes(EntryPoint which);
+std::size_t ParameterCount(EntryPoint which);
 
 // What an entry point is for: the calls a host makes of it differ accordingly.
 enum class Role { Discovery, LifeCycle, Callback, Registry, PerServer, PerHandle };
