@@ -61,17 +61,15 @@ public:
     void Skip(const std::string& why);
     // The detail of the pass, reported when nothing failed and the check was not skipped.
     void Pass(const std::string& detail) { passDetail_ = detail; }
-    // Plug-in code faulted, and what ran after it would run on the plug-in's broken state.
+    // Plug-in code faulted, or a thread is stuck in it: what ran after would run on the
+    // plug-in's broken state.
     void Taint() { tainted_ = true; }
-    // A thread of the check is stuck in plug-in code: the process must end.
-    void Abandon() { abandoned_ = tainted_ = true; }
     void Avoid(const std::string& entryPoint);
     // An entry point this check did not call, as an earlier one found it broken.
     void LeftOut(const std::string& entryPoint) { leftOut_.insert(entryPoint); }
 
     bool failed() const { return failed_; }
     bool tainted() const { return tainted_; }
-    bool abandoned() const { return abandoned_; }
     const std::set<std::string>& avoided() const { return avoided_; }
     // Reports the pass or the skip, if nothing failed.
     void Conclude();
@@ -79,7 +77,7 @@ public:
 private:
     FindingSink& sink_;
     std::string check_;
-    bool failed_ = false, tainted_ = false, abandoned_ = false;
+    bool failed_ = false, tainted_ = false;
     std::optional<std::string> skipped_;
     std::string passDetail_;
     std::set<std::string> avoided_, leftOut_;

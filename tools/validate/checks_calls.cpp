@@ -159,7 +159,7 @@ bool CallFromThreads(const TServerTypeDLL& plugin, const std::vector<EntryPoint>
                 // A stuck thread still uses its object: they are left behind with it, for the
                 // process to end.
                 for (auto& each : threads) each.release()->Finish(true);
-                run.Abandon();
+                run.Taint();
                 run.Avoid(stuck);
                 run.Fail(stuck, std::string("it did not return within ") + Seconds(kStalledMs / 1000.0) + " when called " +
                                     circumstance + " (a deadlock?)");

@@ -4,6 +4,7 @@
 #include "entry_calls.h"
 #include "export_names.h"
 #include "platform/platform.h"
+#include "terminal_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -50,17 +51,20 @@ bool ReadableHere(CheckContext& context, CheckRun& run) {
 
 void CheckFileName(CheckContext& context, CheckRun& run) {
     const std::string& name = context.name();
+    const std::string shown = tools::SystemTextToUtf8(name);
     const std::string wanted = platform::kPluginExtension;
     const auto dot = name.rfind('.');
     const std::string extension = dot == std::string::npos ? std::string{} : name.substr(dot);
     if (Lower(name.substr(0, 5)) != "qxdvr")
-        run.Fail("", name + " does not start with QXDVR: the library looks only for QXDVR*" + wanted + "; rename it");
+        run.Fail("", shown + " does not start with QXDVR: the library looks only for QXDVR*" + wanted + "; rename it");
+    else if (extension.empty())
+        run.Fail("", "the extension is missing: the library passes the file over; rename it to end in " + wanted);
     else if (extension != wanted)
-        run.Fail("", "the extension " + (extension.empty() ? std::string("is missing") : extension + " is not " + wanted) +
+        run.Fail("", "the extension " + tools::SystemTextToUtf8(extension) + " is not " + wanted +
                          (Lower(extension) == wanted ? " in lower case" : "") +
                          ": the library passes the file over; rename it to end in " + wanted);
     else
-        run.Pass(name + " matches QXDVR*" + wanted);
+        run.Pass(shown + " matches QXDVR*" + wanted);
 }
 
 void CheckFileForm(CheckContext& context, CheckRun& run) {
