@@ -7,6 +7,7 @@
 #include "export_names.h"
 #include "json_reader.h"
 #include "protocol.h"
+#include "supervisor.h"
 #include "test_support.h"
 
 #include "core/candidate_screening.h"
@@ -207,7 +208,7 @@ TEST(ValidateGallery, TheRightPluginAndTheSamplePassEveryCheckAtLevel5) {
     }
 }
 
-// Generous: the gallery takes about a quarter of this on the slowest build.
+// Generous: the gallery takes a fraction of this on the slowest build, the 32-bit one under Wine.
 constexpr double kGalleryBudgetSeconds = 240;
 
 TEST(ValidateGallery, SurvivesEveryPluginWithinItsTimeBudget) {
@@ -458,6 +459,83 @@ TEST(ReportLine, ParsesWhatAHelperWritesAndRefusesTheRest) {
     for (const std::string& line : nonsense) {
         validate::ReportLine parsed;
         EXPECT_FALSE(validate::ParseReportLine(line, parsed)) << '"' << line << '"';
+    }
+}
+
+// What the validator makes of a helper's lines, whatever the helper says: a script in
+// place of the process.
+class Script final : public validate::ReportSource {
+public:
+    Script(std::vector<std::string> lines, Read end) : lines_(std::move(lines)), end_(end) {}
+    Read NextLine(std::string& line, validate::Clock::time_point) override {
+        if (next_ == lines_.size()) return end_;
+        line = lines_[next_++];
+        return Read::Line;
+    }
+    std::string End(bool) override { return "exited with status 3"; }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t next_ = 0;
+    Read end_;
+};
+
+class Collected final : public validate::FindingSink {
+public:
+    void BeginCheck(const std::string&) override {}
+    void Step(const std::string&, const std::string&, int) override {}
+    void Report(const validate::Finding& finding) override {
+        findings.push_back(finding.check + " " + validate::OutcomeWord(finding.outcome) + " " +
+                           (finding.entryPoint.empty() ? "-" : finding.entryPoint) + " " + finding.detail);
+    }
+    void Avoid(const std::string&) override {}
+    void EndCheck() override {}
+    std::vector<std::string> findings;
+};
+
+TEST(ReportLine, WhatAHelperSaysOutOfTurnOrUnsaidFailsTheCheckNeverPassesIt) {
+    using Read = validate::ReportSource::Read;
+    const std::string text = EncodeText("said");
+    const std::string nonsense = "the helper process said what makes no sense";
+    const struct {
+        const char* what;
+        std::vector<std::string> lines;
+        Read end;
+        std::vector<std::string> findings;  // each the start of one
+        std::size_t next;
+    } cases[] = {
+        {"a whole run", {"H", "C discovery", "R pass - " + text, "E", "C type-name", "R skip - " + text, "E", "Q"},
+         Read::Ended, {"discovery pass - said", "type-name skip - said"}, 2},
+        {"a fresh helper asked for", {"H", "C discovery", "R fail GetServerTypeID " + text, "E", "X"}, Read::Ended,
+         {"discovery fail GetServerTypeID said"}, 1},
+        {"a pass forged after a failure", {"H", "C discovery", "R fail GetServerTypeID " + text, "R pass - " + text},
+         Read::Ended, {"discovery fail GetServerTypeID said", "discovery fail - " + nonsense}, 1},
+        {"a check out of turn", {"H", "C type-name"}, Read::Ended, {"discovery fail - " + nonsense}, 1},
+        {"a check ended without a finding", {"H", "C discovery", "E"}, Read::Ended, {"discovery fail - " + nonsense}, 1},
+        {"the end announced too early", {"H", "C discovery", "R pass - " + text, "E", "Q"}, Read::Ended,
+         {"discovery pass - said", "type-name fail - " + nonsense}, 2},
+        {"a garbled line", {"H", "R pass"}, Read::Ended, {"discovery fail - " + nonsense}, 1},
+        {"an overlong line", {"H"}, Read::Overlong, {"discovery fail - " + nonsense}, 1},
+        {"an end before starting", {}, Read::Ended,
+         {"discovery fail - the helper process exited with status 3 before it started"}, 1},
+        {"an end in plug-in code", {"H", "C discovery", "S 20000 SetPath " + EncodeText("SetPath, valid")}, Read::Ended,
+         {"discovery fail SetPath the helper process exited with status 3 in SetPath, valid"}, 1},
+        {"last words", {"H", "C discovery", "S 20000 SetPath " + EncodeText("SetPath"), "D aborted"}, Read::Ended,
+         {"discovery fail SetPath the helper process aborted in SetPath"}, 1},
+        {"a stall", {"H", "C discovery", "S 5000 PTZControl " + EncodeText("PTZControl")}, Read::TimedOut,
+         {"discovery fail PTZControl no answer within 5 s in PTZControl"}, 1},
+    };
+    const std::vector<const validate::CheckInfo*> checks = {validate::FindCheck("discovery"),
+                                                           validate::FindCheck("type-name")};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Script script(c.lines, c.end);
+        Collected collected;
+        validate::Plan plan;
+        EXPECT_EQ(validate::FollowHelper(script, checks, 0, collected, plan), c.next);
+        ASSERT_EQ(collected.findings.size(), c.findings.size()) << ::testing::PrintToString(collected.findings);
+        for (std::size_t i = 0; i < c.findings.size(); ++i)
+            EXPECT_EQ(collected.findings[i].substr(0, c.findings[i].size()), c.findings[i]);
     }
 }
 

@@ -4,7 +4,8 @@
 // channel written from inside the helper.
 #pragma once
 
-#include <chrono>
+#include "protocol.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,30 +17,23 @@ class ReportChannel;
 
 namespace velmora::validate {
 
-using Clock = std::chrono::steady_clock;
-
 // Lines longer than this, or more than this much said in all, are no report of ours.
 constexpr std::size_t kLongestReportLine = 16384;
 constexpr std::size_t kMostReported = 8u << 20;
 
 // The validator's side.
-class HelperProcess {
+class HelperProcess final : public ReportSource {
 public:
-    enum class Read { Line, TimedOut, Ended, Overlong };
-
     // This program, started as a helper with the arguments after the helper's marker; null
     // when it cannot be started.
     static std::unique_ptr<HelperProcess> Start(const std::vector<std::string>& arguments);
     explicit HelperProcess(std::unique_ptr<platform::ChildProcess> child);
-    ~HelperProcess();
+    ~HelperProcess() override;
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
 
-    // The next line, without its end, waiting until the deadline for it.
-    Read NextLine(std::string& line, Clock::time_point deadline);
-    // Ends the process if it still runs, and says how it ended. inPluginCall: it was in plug-in
-    // code run under the library's fault guard.
-    std::string End(bool inPluginCall);
+    Read NextLine(std::string& line, Clock::time_point deadline) override;
+    std::string End(bool inPluginCall) override;
 
 private:
     std::unique_ptr<platform::ChildProcess> child_;

@@ -16,6 +16,7 @@
 
 #include "check.h"
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -34,6 +35,20 @@ struct ReportLine {
 
 // False when the line is no such line.
 bool ParseReportLine(const std::string& line, ReportLine& parsed);
+
+using Clock = std::chrono::steady_clock;
+
+// The validator's side: what a helper process says, line by line, and how it ended.
+class ReportSource {
+public:
+    enum class Read { Line, TimedOut, Ended, Overlong };
+    virtual ~ReportSource() = default;
+    // The next line, without its end, waiting until the deadline for it.
+    virtual Read NextLine(std::string& line, Clock::time_point deadline) = 0;
+    // Ends the process if it still runs, and says how it ended. inPluginCall: it was in
+    // plug-in code run under the library's fault guard.
+    virtual std::string End(bool inPluginCall) = 0;
+};
 
 // The helper's side: the findings of its checks as lines, handed to write (which adds the
 // line end and answers false once the reader is gone). Safe to use from several threads.

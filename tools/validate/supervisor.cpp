@@ -17,21 +17,24 @@ constexpr int kStartAllowanceMs = 60000;
 // Allowed on top of a step's own limit, for the time the lines take to arrive.
 constexpr int kSlackMs = 2000;
 constexpr std::size_t kMostFindings = 200;
+// However its steps go, no check may take longer.
+constexpr int kLongestCheckMs = 300000;
 
-std::string Excerpt(const std::string& line) {
+// Text from the helper's process, where plug-in code may have written it, as plain ASCII.
+std::string Printable(const std::string& text, std::size_t most) {
     std::string shown;
-    for (const unsigned char c : line.substr(0, 60)) {
+    for (const unsigned char c : text.substr(0, most)) {
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02X", c);
         shown += escaped;
     }
-    return shown + (line.size() > 60 ? "..." : "");
+    return shown + (text.size() > most ? "..." : "");
 }
 
 // One helper process over checks[next...]: follows its lines and hands on what they report.
 class Session {
 public:
-    Session(HelperProcess& helper, const std::vector<const CheckInfo*>& checks, std::size_t next, FindingSink& sink,
+    Session(ReportSource& helper, const std::vector<const CheckInfo*>& checks, std::size_t next, FindingSink& sink,
             Plan& plan)
         : helper_(helper), checks_(checks), next_(next), sink_(sink), plan_(plan) {}
 
@@ -42,27 +45,29 @@ public:
         for (;;) {
             std::string line;
             switch (helper_.NextLine(line, deadline)) {
-                case HelperProcess::Read::Line: break;
-                case HelperProcess::Read::TimedOut:
+                case ReportSource::Read::Line: break;
+                case ReportSource::Read::TimedOut:
                     helper_.End(false);
-                    return FailCurrent(step_.entryPoint, "no answer within " + Seconds(limitMs / 1000.0) + During());
-                case HelperProcess::Read::Ended: {
+                    return FailCurrent(step_.entryPoint, Clock::now() >= checkDeadline_
+                                                             ? "the check took more than " + Seconds(kLongestCheckMs / 1000.0) + During()
+                                                             : "no answer within " + Seconds(limitMs / 1000.0) + During());
+                case ReportSource::Read::Ended: {
                     const std::string words = helper_.End(inStep_ && !step_.entryPoint.empty());
                     const std::string how = lastWords_.empty() ? words : lastWords_;
                     return FailCurrent(step_.entryPoint, started_ ? "the helper process " + how + During()
                                                                   : "the helper process " + how + " before it started");
                 }
-                case HelperProcess::Read::Overlong: return Nonsense("an overlong line");
+                case ReportSource::Read::Overlong: return Nonsense("an overlong line");
             }
             ReportLine parsed;
-            if (!ParseReportLine(line, parsed) || !Take(parsed)) return Nonsense("\"" + Excerpt(line) + "\"");
+            if (!ParseReportLine(line, parsed) || !Take(parsed)) return Nonsense("\"" + Printable(line, 60) + "\"");
             if (parsed.kind == ReportLine::Kind::Stop || parsed.kind == ReportLine::Kind::Done) {
                 helper_.End(false);
                 return next_;
             }
             limitMs = parsed.kind == ReportLine::Kind::Step ? parsed.limitMs : kValidatorWorkMs;
             inStep_ = parsed.kind == ReportLine::Kind::Step;
-            deadline = After(limitMs + kSlackMs);
+            deadline = std::min(After(limitMs + kSlackMs), checkDeadline_);
         }
     }
 
@@ -80,6 +85,7 @@ private:
             case Kind::Begin:
                 if (!started_ || inCheck_ || next_ >= checks_.size() || line.check != checks_[next_]->name) return false;
                 inCheck_ = true;
+                checkDeadline_ = After(kLongestCheckMs);
                 findings_.clear();
                 step_ = {};
                 return true;
@@ -103,12 +109,13 @@ private:
                 if (!inCheck_ || findings_.empty()) return false;
                 Hand(findings_);
                 inCheck_ = false;
+                checkDeadline_ = Clock::time_point::max();
                 ++next_;
                 return true;
             case Kind::Stop: return started_ && !inCheck_ && next_ < checks_.size();
             case Kind::Done: return started_ && !inCheck_ && next_ == checks_.size();
             case Kind::LastWords:
-                lastWords_ = line.text;
+                lastWords_ = Printable(line.text, 200);
                 return true;
         }
         return false;
@@ -147,18 +154,24 @@ private:
                                    "): plug-in code may have written to its report channel");
     }
 
-    HelperProcess& helper_;
+    ReportSource& helper_;
     const std::vector<const CheckInfo*>& checks_;
     std::size_t next_;
     FindingSink& sink_;
     Plan& plan_;
     bool started_ = false, inCheck_ = false, inStep_ = false;
+    Clock::time_point checkDeadline_ = Clock::time_point::max();
     std::vector<Finding> findings_;
     ReportLine step_;
     std::string lastWords_;
 };
 
 }  // namespace
+
+std::size_t FollowHelper(ReportSource& helper, const std::vector<const CheckInfo*>& checks, std::size_t next,
+                         FindingSink& sink, Plan& plan) {
+    return Session(helper, checks, next, sink, plan).Run();
+}
 
 void RunInHelpers(const std::string& file, int level, const std::vector<const CheckInfo*>& checks, FindingSink& sink) {
     Plan plan;
@@ -185,7 +198,7 @@ void RunInHelpers(const std::string& file, int level, const std::vector<const Ch
             }
             return;
         }
-        next = Session(*helper, checks, next, sink, plan).Run();
+        next = FollowHelper(*helper, checks, next, sink, plan);
     }
 }
 
