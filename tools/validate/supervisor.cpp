@@ -46,11 +46,13 @@ public:
             std::string line;
             switch (helper_.NextLine(line, deadline)) {
                 case ReportSource::Read::Line: break;
-                case ReportSource::Read::TimedOut:
+                case ReportSource::Read::TimedOut: {
                     helper_.End(false);
-                    return FailCurrent(step_.entryPoint, Clock::now() >= checkDeadline_
-                                                             ? "the check took more than " + Seconds(kLongestCheckMs / 1000.0) + During()
-                                                             : "no answer within " + Seconds(limitMs / 1000.0) + During());
+                    const std::string cause = Clock::now() >= checkDeadline_
+                                                  ? "the check took more than " + Seconds(kLongestCheckMs / 1000.0)
+                                                  : "no answer within " + Seconds(limitMs / 1000.0);
+                    return FailCurrent(step_.entryPoint, cause + During());
+                }
                 case ReportSource::Read::Ended: {
                     const std::string words = helper_.End(inStep_ && !step_.entryPoint.empty());
                     const std::string how = lastWords_.empty() ? words : lastWords_;
@@ -65,6 +67,8 @@ public:
                 helper_.End(false);
                 return next_;
             }
+            // Last words and entry points to avoid come in the midst of a step.
+            if (parsed.kind == ReportLine::Kind::LastWords || parsed.kind == ReportLine::Kind::Avoid) continue;
             limitMs = parsed.kind == ReportLine::Kind::Step ? parsed.limitMs : kValidatorWorkMs;
             inStep_ = parsed.kind == ReportLine::Kind::Step;
             deadline = std::min(After(limitMs + kSlackMs), checkDeadline_);
