@@ -156,6 +156,71 @@ def verdict_caches():
     }
 
 
+def elf_library():
+    """A small 64-bit ELF shared object: two exported names, one needed library, a run path."""
+    strings = b"\0GetServerTypeID\0_Z10PTZControlillll\0libc.so.6\0$ORIGIN\0"
+    name = strings.index
+    symbols = bytes(24) + b"".join(
+        struct.pack("<IBBHQQ", name(text), 0x12, 0, 1, 0x1000, 16)
+        for text in (b"GetServerTypeID", b"_Z10PTZControlillll"))
+    dynamic = struct.pack("<qQqQqQ", 1, name(b"libc.so.6"), 29, name(b"$ORIGIN"), 0, 0)
+    body = strings + symbols + dynamic
+    start = 64
+    sections = [(0, 0, 0, 0, 0, 0), (3, start, len(strings), 0, 0, 0),
+                (11, start + len(strings), len(symbols), 1, 1, 24),
+                (6, start + len(strings) + len(symbols), len(dynamic), 1, 0, 16)]
+    table = b"".join(struct.pack("<IIQQQQIIQQ", 0, kind, 0, 0, offset, length, link, info, 8, entry)
+                     for kind, offset, length, link, info, entry in sections)
+    header = (b"\x7fELF\x02\x01\x01" + bytes(9) +
+              struct.pack("<HHIQQQIHHHHHH", 3, 62, 1, 0, 0, start + len(body), 0, 64, 56, 0, 64,
+                          len(sections), 0))
+    return header + body + table
+
+
+def pe_library(machine=0x14C, magic=0x10B):
+    """A small PE DLL: two exported names (one decorated) and one imported library."""
+    optional_size = 224 if magic == 0x10B else 240
+    directories = 96 if magic == 0x10B else 112
+    section_rva, section_at = 0x1000, 0x200
+    names = [b"GetServerTypeID@0\0", b"PTZControl\0"]
+    export = bytearray(40)
+    name_table = section_rva + 40
+    strings_rva = name_table + 4 * len(names)
+    struct.pack_into("<II", export, 24, len(names), 0)
+    struct.pack_into("<I", export, 32, name_table)
+    offsets, rva = [], strings_rva
+    for text in names:
+        offsets.append(rva)
+        rva += len(text)
+    exports = bytes(export) + struct.pack("<%dI" % len(names), *offsets) + b"".join(names)
+    import_rva = section_rva + len(exports)
+    library = b"KERNEL32.dll\0"
+    imports = struct.pack("<IIIII", 0, 0, 0, import_rva + 40, 0x2000) + bytes(20) + library
+    data = exports + imports
+    optional = bytearray(optional_size)
+    struct.pack_into("<H", optional, 0, magic)
+    struct.pack_into("<I", optional, directories - 4, 16)
+    struct.pack_into("<II", optional, directories, section_rva, len(exports))
+    struct.pack_into("<II", optional, directories + 8, import_rva, len(imports))
+    section = b".data\0\0\0" + struct.pack("<IIIIIIHHI", 0x1000, section_rva, 0x400, section_at, 0, 0, 0, 0,
+                                              0xC0000040)
+    headers = (b"MZ" + bytes(0x3A) + struct.pack("<I", 0x40) + b"PE\0\0" +
+               struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, optional_size, 0x2102) + bytes(optional) + section)
+    return headers.ljust(section_at, b"\0") + data.ljust(0x400, b"\0")
+
+
+def binary_images():
+    elf = elf_library()
+    return {
+        "elf-library": elf,
+        "elf-truncated": elf[:100],
+        "pe32-library": pe_library(),
+        "pe64-library": pe_library(0x8664, 0x20B),
+        "pe-truncated": pe_library()[:0x180],
+        "text": b"not a library\n",
+    }
+
+
 def main():
     for target, seeds in {
         "init_params": init_params(),
@@ -164,6 +229,7 @@ def main():
         "export_sequence": sequences(),
         "report_channel": reports(),
         "verdict_cache": verdict_caches(),
+        "binary_image": binary_images(),
     }.items():
         folder = CORPUS / target
         folder.mkdir(parents=True, exist_ok=True)

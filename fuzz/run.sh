@@ -15,7 +15,7 @@ build=${VELMORA_FUZZ_BUILD:-$root/build/linux-fuzz}
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(init_params type_name login_record export_sequence report_channel verdict_cache)
+[ ${#targets[@]} -gt 0 ] || targets=(init_params type_name login_record export_sequence report_channel verdict_cache binary_image)
 
 status=0
 for target in "${targets[@]}"; do

@@ -4,7 +4,7 @@
 #include "test_support.h"
 
 #include "journal.h"
-#include "stdcall_probe.h"
+#include "plugin/stdcall_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -228,13 +228,13 @@ const void* ExportAddress(const std::string& name) {
     return reinterpret_cast<const void*>(symbol);
 }
 
-test::StdcallProbe Push(const std::string& name, const std::vector<std::uint32_t>& words) {
+StdcallProbe Push(const std::string& name, const std::vector<std::uint32_t>& words) {
     const void* function = ExportAddress(name);
     if (!function) {
         ADD_FAILURE() << "no export Velmora_" << name;
         return {0, 0};
     }
-    return test::CallStdcall(function, words.data(), static_cast<std::uint32_t>(words.size()));
+    return CallStdcall(function, words.data(), static_cast<std::uint32_t>(words.size()));
 }
 
 // The 32-bit words a host pushes for the export's parameters; a block is six of them.

@@ -13,7 +13,9 @@
  *     GetServerTypeID, loaded again and asked again, handed SetPath (a zero-terminated
  *     text valid during the call only: copy what is kept), then asked GetServerTypeID a
  *     third time: that answer is its type ID. A plug-in whose type ID has no built-in
- *     display name (any but 0, 1 and 2) is then asked GetServerTypeName once. Once every
+ *     display name (any but 0, 1 and 2) is then asked GetServerTypeName once. A helper
+ *     process may make these discovery calls first, in a process of its own: a plug-in
+ *     sees them twice, and what they do besides answering happens twice. Once every
  *     file has been examined, InitDLL(application) and InitClient() follow plug-in by
  *     plug-in; Velmora_DeInitSvManage brings DeInitClient() and DeInitDLL() the same way.
  *     The library never unloads a plug-in.

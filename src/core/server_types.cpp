@@ -52,6 +52,7 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     }
     step(StepName(ExaminationStep::FirstTypeId));
     if (!RunIsolated([&] { plugin.AskTypeId(); })) return faulted();
+    report.typeIdAnswers[0] = plugin.typeId();
     // Cut to the record's capacity, but never inside a character of a Windows name.
     record->fileName.Assign(platform::WholeCharactersWithin(name, kRecordTextCapacity));
     // The text is the plug-in's only during the call; one that needs it later copies it.
@@ -62,10 +63,12 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
     const bool completed = RunIsolated([&] {
         step(StepName(ExaminationStep::SecondTypeId));
         plugin.Bind(path);
+        report.typeIdAnswers[1] = plugin.typeId();
         step(StepName(ExaminationStep::SetPath));
         plugin.SetPath(pathText.c_str());
         step(StepName(ExaminationStep::ThirdTypeId));
         typeId = plugin.Call<EntryPoint::GetServerTypeID>();
+        report.typeIdAnswers[2] = typeId;
         // A built-in name wins: the plug-in is asked only for a type without one.
         if (GetTypeDisplayName(typeId).empty()) {
             step(StepName(ExaminationStep::TypeName));

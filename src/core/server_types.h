@@ -62,6 +62,7 @@ struct CandidateReport {
     const char* faultedCall = "";  // Fault: the call under way, or the loading
     const char* specialKind = "";  // SpecialFile: which kind, as platform::SpecialFileKind says
     std::string cause;             // Condemned: what it did to the helper, and in which call
+    VelmoraInt typeIdAnswers[3] = {0, 0, 0};  // what each GetServerTypeID call answered, as far as it got
     bool fromCache = false;        // the helper's verdict on it is remembered from an earlier scan
 };
 

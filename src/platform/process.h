@@ -62,8 +62,9 @@ public:
     enum class ReadResult { Data, TimedOut, Ended };
 
     // Null when the program cannot be started or does not open its channel within
-    // timeoutMs.
-    static std::unique_ptr<ChildProcess> Start(const std::string& program, int timeoutMs);
+    // timeoutMs. The arguments follow the channel's name on the child's command line.
+    static std::unique_ptr<ChildProcess> Start(const std::string& program, int timeoutMs,
+                                               const std::vector<std::string>& arguments = {});
     // Ends the child if it still runs and reaps it, waiting a bounded time.
     virtual ~ChildProcess() = default;
 

@@ -399,7 +399,8 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, int timeout
     return std::make_unique<LinuxFileLock>(descriptor);
 }
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, int) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, int,
+                                                  const std::vector<std::string>& arguments) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
     const int ours = MovedAbove(ends[0]);
@@ -427,10 +428,13 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, in
     posix_spawnattr_setsigdefault(&spawn.attributes, &all);
     posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::string words[] = {program, std::to_string(target)};
-    char* argv[] = {words[0].data(), words[1].data(), nullptr};
+    std::vector<std::string> words{program, std::to_string(target)};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, program.c_str(), &spawn.actions, &spawn.attributes, argv, environ);
+    const int failed = posix_spawn(&pid, program.c_str(), &spawn.actions, &spawn.attributes, argv.data(), environ);
     close(theirs);
     if (failed != 0) {
         close(ours);

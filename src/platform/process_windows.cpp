@@ -335,7 +335,8 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, int timeout
     }
 }
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, int timeoutMs) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, int timeoutMs,
+                                                  const std::vector<std::string>& arguments) {
     // A name nobody can guess, served once: the first client is the only one.
     static LONG pipeNumber = 0;
     unsigned char random[8];
@@ -350,7 +351,9 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, in
     UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (pipe.get() == INVALID_HANDLE_VALUE || !event) return nullptr;
 
+    // The arguments are the caller's own words: no quote or backslash before a quote in them.
     std::wstring commandLine = L"\"" + Widen(program) + L"\" " + Widen(name);
+    for (const std::string& argument : arguments) commandLine += L" \"" + Widen(argument) + L"\"";
     // No standard handles, as a program without a console has: writing to them fails at
     // once in every C runtime. (Given the null device, Wine's runtime asks the console about
     // every write, which made a chatty plug-in miss the time limit; given nothing, Wine

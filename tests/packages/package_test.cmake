@@ -18,6 +18,8 @@
 #                 then run against PLUGIN_DIR
 #   probe         the packaged velmora-probe --init over PLUGIN_DIR ([RUNNER]), the
 #                 library finding its helper process where the package put it
+#   validate      the packaged velmora-validate at level 5 over PLUGIN, by default the packaged
+#                 sample plug-in ([RUNNER])
 foreach(variable STEP ARCHIVE WORK_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "${variable} not given")
@@ -213,6 +215,20 @@ elseif(STEP STREQUAL "manual")
     endif()
     message(STATUS "${name}: --help and the manual page list ${help_options}")
   endforeach()
+
+elseif(STEP STREQUAL "validate")
+  file(GLOB validate ${top}/bin/velmora-validate ${top}/bin/velmora-validate.exe)
+  if(NOT PLUGIN)
+    file(GLOB PLUGIN ${top}/bin/plugins/sample/QXDVRSample.dll)
+  endif()
+  if(NOT validate OR NOT PLUGIN)
+    message(FATAL_ERROR "no velmora-validate in ${top}/bin, or no plug-in to validate")
+  endif()
+  execute_process(COMMAND ${runner} ${validate} --level 5 ${PLUGIN} OUTPUT_VARIABLE output RESULT_VARIABLE status)
+  message(STATUS "${output}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "velmora-validate found faults in ${PLUGIN} (${status})")
+  endif()
 
 else()
   message(FATAL_ERROR "unknown STEP ${STEP}")

@@ -11,6 +11,9 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "plugin/entry_point_table.h"
+#include "binary_image.h"
+#include "export_names.h"
+#include "json_text.h"
 #include "terminal_text.h"
 #include "usage.h"
 
@@ -30,24 +33,9 @@ namespace {
 using tools::kUsage;
 using tools::NameAsUtf8;
 
-// ---- Output: JSON written by hand, with the strings escaped.
+// ---- Output: JSON written by hand.
 
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+const auto Quoted = tools::JsonQuoted;
 
 std::string Hex(const std::string& bytes) {
     std::string out;
@@ -81,12 +69,23 @@ struct Finding {
     std::string faultedCall;
     std::string cause;
     std::string fileKind;  // a special file's kind
+    std::string decoratedName;  // no-GetServerTypeID: the name it is exported under instead
     bool cached = false;
 };
 
 const std::string kPattern = std::string("QXDVR*") + platform::kPluginExtension;
 
-Finding Explain(const std::string& name, const CandidateReport& report) {
+// A file without GetServerTypeID may export it under another name (a stdcall decoration, a
+// C++ name): say which, and how to export the bare one.
+void NameDecoratedTypeId(const std::string& path, Finding& finding) {
+    const auto found = tools::FindDecoratedExports(tools::ReadBinaryImageFile(path).exports, {"GetServerTypeID"});
+    if (found.empty()) return;
+    finding.decoratedName = found.front().exported;
+    finding.detail += ", but " + tools::DescribeDecoration(found.front()) + ": " +
+                      tools::HowToExportBareNames(found.front().decoration);
+}
+
+Finding Explain(const std::string& path, const std::string& name, const CandidateReport& report) {
     Finding finding{name};
     const CandidateVerdict verdict = DescribeCandidate(name, report, ReadableDisplayName);
     finding.accepted = verdict.accepted;
@@ -103,6 +102,7 @@ Finding Explain(const std::string& name, const CandidateReport& report) {
     if (report.outcome == CandidateOutcome::Fault) finding.faultedCall = report.faultedCall;
     if (report.outcome == CandidateOutcome::SpecialFile) finding.fileKind = report.specialKind;
     if (report.outcome == CandidateOutcome::Condemned) finding.cause = report.cause;
+    if (report.outcome == CandidateOutcome::NoGetServerTypeID) NameDecoratedTypeId(path, finding);
     finding.cached = report.fromCache;
     return finding;
 }
@@ -120,6 +120,7 @@ std::string FindingJson(const Finding& f) {
         if (!f.faultedCall.empty()) line += ", \"call\": " + Quoted(f.faultedCall);
         if (!f.cause.empty()) line += ", \"cause\": " + Quoted(f.cause);
         if (!f.fileKind.empty()) line += ", \"fileKind\": " + Quoted(f.fileKind);
+        if (!f.decoratedName.empty()) line += ", \"decoratedName\": " + Quoted(f.decoratedName);
     }
     return line + ", \"cached\": " + (f.cached ? "true" : "false") + ", \"detail\": " + Quoted(f.detail) + "}";
 }
@@ -166,7 +167,7 @@ int PrintExamination(const std::string& directory, bool json, const ScreeningSet
         directory, directory,
         [&](const std::string& name, const CandidateReport& report) {
             matched.insert(name);
-            print(Explain(name, report));
+            print(Explain(directory + platform::kPathSeparator + name, name, report));
         },
         settings);
     for (const std::string& name : entries) {

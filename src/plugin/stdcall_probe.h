@@ -1,14 +1,15 @@
 // Calls a function of the 32-bit build the way a host compiled by any compiler does: the
 // argument words pushed right to left, then a plain call. The stack pointer is compared
 // before the pushes and after the return, so a callee that takes more or fewer bytes than
-// were pushed shows, and the stack is put right either way.
+// were pushed shows, and the stack is put right either way. The tests call the library's
+// exports this way, and velmora-validate a plug-in's entry points.
 #pragma once
 
 #if defined(_WIN32) && !defined(_WIN64)
 
 #include <cstdint>
 
-namespace velmora::test {
+namespace velmora {
 
 struct StdcallProbe {
     std::int32_t result;
@@ -41,6 +42,6 @@ __attribute__((noinline)) inline StdcallProbe CallStdcall(const void* function,
     return {result, static_cast<std::int32_t>(drift)};
 }
 
-}  // namespace velmora::test
+}  // namespace velmora
 
 #endif
