@@ -33,9 +33,9 @@ namespace fs = std::filesystem;
 constexpr int kPlugins = 200;
 constexpr int kTimeLimitSeconds = 1;
 #if defined(_WIN32)
-constexpr int kRuns = 5;  // a process start under Wine costs a second of its own
+constexpr int kRuns = 7;  // a process start under Wine costs a second of its own
 #else
-constexpr int kRuns = 9;
+constexpr int kRuns = 11;
 #endif
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -133,27 +133,32 @@ int main(int argc, char** argv) {
     };
     std::printf("Start-up over %d plug-ins (%s, median of %d starts, time limit %d s)\n\n", kPlugins,
                 velmora::platform::kPluginExtension, kRuns, kTimeLimitSeconds);
-    std::printf("| start | ms | against in-process |\n|---|---:|---:|\n");
-    double inProcess = 0, warm = 0;
-    for (const Case& c : cases) {
-        const fs::path cache = Bench() / "start-cache";
-        SetVariable("VELMORA_SCAN", c.scan);
-        SetVariable("VELMORA_SCAN_CACHE", c.remember ? "" : "off");
-        SetVariable("VELMORA_SCAN_TIMEOUT", std::to_string(kTimeLimitSeconds));
-        SetVariable("XDG_CACHE_HOME", cache.string());
-        SetVariable("LOCALAPPDATA", cache.string());
-        const std::string folder = Folder("case", c.extras);
-        std::vector<double> times;
-        for (int run = 0; run < kRuns; ++run) {
+    // Every case in every round, so that a machine whose speed drifts meanwhile weighs on
+    // all of them alike.
+    std::vector<std::string> folders;
+    for (std::size_t c = 0; c < cases.size(); ++c)
+        folders.push_back(Folder("case" + std::to_string(c), cases[c].extras));
+    std::vector<std::vector<double>> times(cases.size());
+    for (int run = 0; run < kRuns; ++run) {
+        for (std::size_t c = 0; c < cases.size(); ++c) {
+            const fs::path cache = Bench() / "start-cache";
+            SetVariable("VELMORA_SCAN", cases[c].scan);
+            SetVariable("VELMORA_SCAN_CACHE", cases[c].remember ? "" : "off");
+            SetVariable("VELMORA_SCAN_TIMEOUT", std::to_string(kTimeLimitSeconds));
+            SetVariable("XDG_CACHE_HOME", cache.string());
+            SetVariable("LOCALAPPDATA", cache.string());
             fs::remove_all(cache);
-            for (int priming = 0; priming < c.primingStarts; ++priming) TimedStart(folder);
-            times.push_back(TimedStart(folder));
+            for (int priming = 0; priming < cases[c].primingStarts; ++priming) TimedStart(folders[c]);
+            times[c].push_back(TimedStart(folders[c]));
         }
-        const double median = Median(times);
-        if (inProcess == 0) inProcess = median;
-        if (c.remember && c.extras.empty()) warm = median;
-        std::printf("| %s | %.1f | %.2fx |\n", c.name.c_str(), median, median / inProcess);
-        std::fflush(stdout);
+    }
+    std::printf("| start | ms | against in-process |\n|---|---:|---:|\n");
+    const double inProcess = Median(times[0]);
+    double warm = 0;
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        const double median = Median(times[c]);
+        if (cases[c].remember && cases[c].extras.empty()) warm = median;
+        std::printf("| %s | %.1f | %.2fx |\n", cases[c].name.c_str(), median, median / inProcess);
     }
     std::printf("\nEvery verdict remembered: %.2fx in-process (goal <= 1.1x): %s\n", warm / inProcess,
                 warm / inProcess <= 1.1 ? "met" : "MISSED");
