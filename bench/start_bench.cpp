@@ -1,10 +1,10 @@
 // Start-up as a host meets it, on every target (the Windows DLLs under Wine): the time
 // Velmora_InitSvManage takes over 200 plug-ins, each start in a fresh process of its own.
 // In-process only; through the helper with nothing remembered and with every verdict
-// remembered; and what the helper's defences cost: a plug-in that exits halfway (the helper
-// is started again and loads the files before it again), and k plug-ins that hang (each
-// costs the time limit on top), at the first start, at the next one (a time-out is examined
-// again) and at the one after (it is not, for a while).
+// remembered; and what the helper's defences cost: a plug-in that exits while examined
+// (the helper is started again and loads the files listed before it again), and k plug-ins
+// that hang (each costs the time limit on top), at the first start, at the next one (a
+// time-out is examined again) and at the one after (it is not, for a while).
 //
 //   velmora_startbench              runs every case and prints the figures
 //   velmora_startbench --start DIR  one start: the milliseconds and the number of types
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
         {"in-process only", "in-process", false, {}, 0},
         {"helper, nothing remembered", "", false, {}, 0},
         {"helper, every verdict remembered", "", true, {}, 1},
-        {"helper, nothing remembered, 1 exits halfway", "", false, {"QXDVRBenchExit" + extension}, 0},
+        {"helper, nothing remembered, 1 exits", "", false, {"QXDVRBenchExit" + extension}, 0},
         {"helper, nothing remembered, 1 hangs", "", false, hanging(1), 0},
         {"helper, nothing remembered, 2 hang", "", false, hanging(2), 0},
         {"helper, nothing remembered, 4 hang", "", false, hanging(4), 0},
