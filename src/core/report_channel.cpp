@@ -2,6 +2,7 @@
 
 #include "core/candidate_screening.h"
 #include "core/server_types.h"
+#include "platform/signal_safe_text.h"
 
 #include <cstring>
 
@@ -26,19 +27,6 @@ bool ParseIndex(std::string_view text, std::size_t limit, std::size_t& value) {
     return value < limit;
 }
 
-// Appends to a fixed buffer; what does not fit is dropped (and the line then refused).
-struct FixedLine {
-    char* data;
-    std::size_t capacity;
-    std::size_t size = 0;
-    void Put(char c) {
-        if (size < capacity) data[size++] = c;
-    }
-    void Append(std::string_view text) {
-        for (const char c : text) Put(c);
-    }
-};
-
 }  // namespace
 
 void Mark(const Key& key, std::uint32_t lineNumber, std::string_view text, char (&mark)[16]) noexcept {
@@ -55,13 +43,34 @@ void Mark(const Key& key, std::uint32_t lineNumber, std::string_view text, char 
     }
 }
 
-std::string SerialiseRequest(const Request& request) {
-    std::string text = kRequestHeader;
-    text += "K ";
-    for (const unsigned char byte : request.key) {
+bool MarkedText(const Key& key, std::uint32_t lineNumber, std::string_view line, std::string_view& text) noexcept {
+    if (line.size() < 18 || line[line.size() - 17] != ' ') return false;
+    char mark[16];
+    Mark(key, lineNumber, line.substr(0, line.size() - 17), mark);
+    if (line.substr(line.size() - 16) != std::string_view(mark, sizeof mark)) return false;
+    text = line.substr(0, line.size() - 17);
+    return true;
+}
+
+std::string KeyText(const Key& key) {
+    std::string text;
+    for (const unsigned char byte : key) {
         text += kDigits[byte >> 4];
         text += kDigits[byte & 15];
     }
+    return text;
+}
+
+bool ParseKeyText(std::string_view text, Key& key) {
+    std::string bytes;
+    if (!DecodeText("x" + std::string(text), bytes) || bytes.size() != kKeyBytes) return false;
+    std::memcpy(key.data(), bytes.data(), kKeyBytes);
+    return true;
+}
+
+std::string SerialiseRequest(const Request& request) {
+    std::string text = kRequestHeader;
+    text += "K " + KeyText(request.key);
     text += "\nD " + EncodeText(request.directory) + "\nP " + EncodeText(request.pluginPath) + "\n";
     for (const std::string& name : request.names) text += "N " + EncodeText(name) + "\n";
     return text + "G\n";
@@ -90,9 +99,7 @@ RequestState ParseRequest(std::string_view text, Request& request) {
         const std::string value(line.substr(2));
         if (line[0] != expected) return RequestState::Malformed;
         if (expected == 'K') {
-            std::string keyText;
-            if (!DecodeText("x" + value, keyText) || keyText.size() != kKeyBytes) return RequestState::Malformed;
-            std::memcpy(read.key.data(), keyText.data(), kKeyBytes);
+            if (!ParseKeyText(value, read.key)) return RequestState::Malformed;
             continue;
         }
         std::string decoded;
@@ -120,12 +127,8 @@ bool ReportReader::Take(std::string_view bytes, std::vector<Event>& events) {
 }
 
 bool ReportReader::TakeLine(std::string_view line, std::vector<Event>& events) {
-    // "<text> <mark>", the mark made for this line's number.
-    if (line.size() < 18 || line[line.size() - 17] != ' ') return false;
-    const std::string_view text = line.substr(0, line.size() - 17);
-    char mark[16];
-    Mark(key_, lineNumber_++, text, mark);
-    if (line.substr(line.size() - 16) != std::string_view(mark, sizeof mark)) return false;
+    std::string_view text;
+    if (!MarkedText(key_, lineNumber_++, line, text)) return false;
     if (ended_ && text[0] != 'D') return false;
     if (inFile_ && ++linesOfFile_ > kMostLinesPerFile) return false;
 
@@ -193,15 +196,15 @@ bool ReportReader::TakeLine(std::string_view line, std::vector<Event>& events) {
 
 std::size_t ReportWriter::Compose(const char* text, char (&buffer)[kLongestLine]) noexcept {
     // The text, cut to leave room for the mark: the helper's own texts are far shorter.
-    FixedLine line{buffer, sizeof buffer - 18};
-    line.Append(text);
-    line.capacity = sizeof buffer;
+    constexpr std::size_t kMarkRoom = 1 + 16 + 1;
+    platform::FixedText line(buffer, sizeof buffer - kMarkRoom);
+    const std::size_t size = line.Append(text).size();
     char mark[16];
-    Mark(key_, lineNumber_.fetch_add(1, std::memory_order_relaxed), std::string_view(buffer, line.size), mark);
-    line.Put(' ');
-    line.Append(std::string_view(mark, sizeof mark));
-    line.Put('\n');
-    return line.size;
+    Mark(key_, lineNumber_.fetch_add(1, std::memory_order_relaxed), std::string_view(buffer, size), mark);
+    buffer[size] = ' ';
+    std::memcpy(buffer + size + 1, mark, sizeof mark);
+    buffer[size + kMarkRoom - 1] = '\n';
+    return size + kMarkRoom;
 }
 
 std::string ReportWriter::Line(const std::string& text) {

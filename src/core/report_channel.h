@@ -52,6 +52,10 @@ struct Request {
 
 std::string SerialiseRequest(const Request& request);
 
+// The key as a request carries it, 32 hexadecimal digits; and such a text back to the key.
+std::string KeyText(const Key& key);
+bool ParseKeyText(std::string_view text, Key& key);
+
 enum class RequestState { Incomplete, Malformed, Complete };
 // Reads the request at the front of text (the helper side); Complete fills request.
 RequestState ParseRequest(std::string_view text, Request& request);
@@ -124,5 +128,8 @@ private:
 
 // The mark of a line: 16 hexadecimal digits.
 void Mark(const Key& key, std::uint32_t lineNumber, std::string_view text, char (&mark)[16]) noexcept;
+// The text of a marked line ("<text> <mark>", without its end); false when the line has no
+// mark, or not the one made for lineNumber.
+bool MarkedText(const Key& key, std::uint32_t lineNumber, std::string_view line, std::string_view& text) noexcept;
 
 }  // namespace velmora::report

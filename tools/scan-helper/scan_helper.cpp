@@ -13,6 +13,7 @@
 #include "core/server_types.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/signal_safe_text.h"
 
 #include <string>
 
@@ -36,15 +37,10 @@ void Say(const std::string& text) {
 
 void SayLastWords(platform::ReportChannel::OwnEnding ending, int code) noexcept {
     // "D <ending> <code>", composed without the C library.
-    char text[16] = "D ";
-    std::size_t length = 2;
-    text[length++] = static_cast<char>('0' + static_cast<int>(ending));
-    text[length++] = ' ';
-    const unsigned value = static_cast<unsigned>(code) & 0xFF;
-    if (value >= 100) text[length++] = static_cast<char>('0' + value / 100);
-    if (value >= 10) text[length++] = static_cast<char>('0' + value / 10 % 10);
-    text[length++] = static_cast<char>('0' + value % 10);
-    text[length] = '\0';
+    char text[16];
+    platform::FixedText words(text, sizeof text - 1);
+    words.Append("D ").Decimal(static_cast<unsigned>(ending)).Append(" ").Decimal(static_cast<unsigned>(code) & 0xFF);
+    text[words.size()] = '\0';
     char line[report::kLongestLine];
     channel->Write(line, writer->Compose(text, line));
 }

@@ -3,6 +3,7 @@
 #include "core/candidate_screening.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/signal_safe_text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -21,8 +22,6 @@ constexpr int kStartAllowanceMs = 60000;
 constexpr int kKillWaitMs = 5000;
 constexpr std::size_t kLargestRequest = 1 << 20;
 
-const char kDigits[] = "0123456789abcdef";
-
 // The channel the last words are written to: one helper per process.
 HelperChannel* lastWordsChannel = nullptr;
 
@@ -38,12 +37,7 @@ std::unique_ptr<HelperProcess> HelperProcess::Start(const std::vector<std::strin
     if (!child) return nullptr;
     report::Key key;
     platform::RandomBytes(key.data(), key.size());
-    std::string request = kRequestHeader + std::string("K ");
-    for (const unsigned char byte : key) {
-        request += kDigits[byte >> 4];
-        request += kDigits[byte & 15];
-    }
-    request += "\n";
+    std::string request = kRequestHeader + std::string("K ") + report::KeyText(key) + "\n";
     for (const std::string& argument : arguments) request += "A " + EncodeText(argument) + "\n";
     request += "G\n";
     if (!child->Send(request, kStartAllowanceMs)) return nullptr;
@@ -56,12 +50,10 @@ HelperProcess::Read HelperProcess::NextLine(std::string& line, Clock::time_point
         if (newline != std::string::npos && newline <= kLongestReportLine) {
             const std::string marked = pending_.substr(0, newline);
             pending_.erase(0, newline + 1);
-            // "<line> <mark>", the mark made for this line's number.
-            if (marked.size() < 18 || marked[marked.size() - 17] != ' ') return Read::Unmarked;
-            line = marked.substr(0, marked.size() - 17);
-            char mark[16];
-            report::Mark(key_, lineNumber_++, line, mark);
-            return marked.compare(marked.size() - 16, 16, mark, sizeof mark) == 0 ? Read::Line : Read::Unmarked;
+            std::string_view text;
+            if (!report::MarkedText(key_, lineNumber_++, marked, text)) return Read::Unmarked;
+            line = text;
+            return Read::Line;
         }
         if (pending_.size() > kLongestReportLine || received_ > kMostReported) return Read::Overlong;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -113,16 +105,10 @@ std::unique_ptr<HelperChannel> HelperChannel::Open(int argc, char** argv) {
         start = end + 1;
         std::string value;
         if (line == "G" && keyRead && start == request.size()) break;
-        if (line.size() < 2 || line[1] != ' ' || !DecodeText((line[0] == 'K' ? "x" : "") + line.substr(2), value))
-            return nullptr;
-        if (line[0] == 'K' && !keyRead && value.size() == key.size()) {
-            std::memcpy(key.data(), value.data(), key.size());
-            keyRead = true;
-        } else if (line[0] == 'A' && keyRead) {
-            arguments.push_back(value);
-        } else {
-            return nullptr;
-        }
+        if (line.size() < 2 || line[1] != ' ') return nullptr;
+        if (line[0] == 'K' && !keyRead && report::ParseKeyText(line.substr(2), key)) keyRead = true;
+        else if (line[0] == 'A' && keyRead && DecodeText(line.substr(2), value)) arguments.push_back(value);
+        else return nullptr;
     }
     auto opened = std::make_unique<HelperChannel>(std::move(channel), key, std::move(arguments));
     lastWordsChannel = opened.get();
@@ -142,30 +128,21 @@ bool HelperChannel::WriteMarked(const char* text, std::size_t size) noexcept {
 void HelperChannel::SayLastWords(platform::ReportChannel::OwnEnding ending, int code) noexcept {
     if (!lastWordsChannel) return;
     // "D <words>", composed without the C library.
-    char text[96] = "D ";
-    std::size_t length = 2;
-    const auto append = [&](const char* words) {
-        while (*words && length < sizeof text - 1) text[length++] = *words++;
-    };
-    const auto number = [&](unsigned value) {
-        char digits[4];
-        std::size_t count = 0;
-        do digits[count++] = static_cast<char>('0' + value % 10);
-        while ((value /= 10) != 0 && count < sizeof digits);
-        while (count > 0 && length < sizeof text - 1) text[length++] = digits[--count];
-    };
+    char text[96];
+    platform::FixedText words(text, sizeof text);
+    words.Append("D ");
+    const unsigned number = static_cast<unsigned>(code) & 0xFF;
     using OwnEnding = platform::ReportChannel::OwnEnding;
     switch (ending) {
-        case OwnEnding::Aborted: append("aborted"); break;
-        case OwnEnding::Exited: append("exited with status "); number(static_cast<unsigned>(code) & 0xFF); break;
+        case OwnEnding::Aborted: words.Append("aborted"); break;
+        case OwnEnding::Exited: words.Append("exited with status ").Decimal(number); break;
         case OwnEnding::OwnSignal:
         case OwnEnding::OutsideSignal:
-            append("killed by signal ");
-            number(static_cast<unsigned>(code) & 0xFF);
-            append(ending == OwnEnding::OwnSignal ? ", raised by itself" : ", sent by another process");
+            words.Append("killed by signal ").Decimal(number);
+            words.Append(ending == OwnEnding::OwnSignal ? ", raised by itself" : ", sent by another process");
             break;
     }
-    lastWordsChannel->WriteMarked(text, length);
+    lastWordsChannel->WriteMarked(text, words.size());
 }
 
 void HelperChannel::EndNow(int status) {
