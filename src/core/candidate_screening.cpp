@@ -238,11 +238,6 @@ private:
     ScreeningVerdict verdict_;
 };
 
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
 std::string EncodeText(const std::string& text) {
@@ -307,7 +302,7 @@ std::map<std::string, ScreeningVerdict> ScreenCandidates(const std::string& dire
     if (!settings.enabled) runlog::Write(runlog::Level::Events, "helper turned off: examining in-process only");
     if (!settings.enabled || names.empty()) return verdicts;
 
-    const std::int64_t now = NowMs();
+    const std::int64_t now = VerdictCache::NowMs();
     VerdictCache cache(settings.cacheFile);
     // By candidate: what the helper or the cache said of it so far, and its cache key. A
     // provisional verdict due to be examined again still stands if no helper gets to it.

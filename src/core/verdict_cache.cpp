@@ -82,6 +82,11 @@ std::string VerdictCache::DefaultFile() {
     return folder + platform::kPathSeparator + "velmora" + platform::kPathSeparator + "scan-verdicts-" + kBuildName;
 }
 
+std::int64_t VerdictCache::NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 const VerdictCache::Entry* VerdictCache::Find(const Key& key) const {
     const auto added = added_.find(key);
     if (added != added_.end()) return &added->second;
@@ -130,9 +135,7 @@ bool VerdictCache::Forget() const {
     if (file_.empty()) return true;
     const auto lock = platform::FileLock::Acquire(file_ + ".lock", kLockWaitMs);
     Contents empty;
-    empty.forgottenAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
+    empty.forgottenAtMs = NowMs();
     return lock && platform::ReplaceFileAtomically(file_, Serialise(empty));
 }
 

@@ -49,6 +49,9 @@ public:
     // The file under the user's cache folder, or empty when there is none.
     static std::string DefaultFile();
 
+    // The wall clock as verdicts are dated: milliseconds since 1970.
+    static std::int64_t NowMs();
+
     const Entry* Find(const Key& key) const;
     // Whether a provisional verdict is to be examined again at nowMs: at the next start
     // after the first, then no sooner than 10 minutes after the second, 20 after the third,
