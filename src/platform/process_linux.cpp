@@ -86,6 +86,20 @@ bool WriteAll(int descriptor, const char* data, std::size_t size) {
     return true;
 }
 
+// Appends at most maxBytes of what came in on a socket, waiting until the deadline for
+// something: the bytes taken, 0 once the other end is closed, -1 when nothing came in time.
+ssize_t ReceiveSome(int descriptor, std::string& out, std::size_t maxBytes, Clock::time_point deadline) {
+    for (;;) {
+        if (!PollUntil(descriptor, POLLIN, deadline)) return -1;
+        char buffer[4096];
+        const ssize_t got = recv(descriptor, buffer, std::min(sizeof buffer, maxBytes), MSG_DONTWAIT);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got <= 0) return 0;
+        out.append(buffer, static_cast<std::size_t>(got));
+        return got;
+    }
+}
+
 bool SendAll(int descriptor, const char* data, std::size_t size) noexcept {
     while (size > 0) {
         const ssize_t sent = send(descriptor, data, size, MSG_NOSIGNAL);
@@ -134,20 +148,12 @@ public:
 
     ReadResult Read(std::string& out, std::size_t maxBytes, int timeoutMs) override {
         if (channel_ < 0) return ReadResult::Ended;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (!PollUntil(channel_, POLLIN, deadline)) return ReadResult::TimedOut;
-            char buffer[4096];
-            const ssize_t got = recv(channel_, buffer, std::min(sizeof buffer, maxBytes), MSG_DONTWAIT);
-            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (got <= 0) {
-                close(channel_);
-                channel_ = -1;
-                return ReadResult::Ended;
-            }
-            out.append(buffer, static_cast<std::size_t>(got));
-            return ReadResult::Data;
-        }
+        const ssize_t got = ReceiveSome(channel_, out, maxBytes, Clock::now() + std::chrono::milliseconds(timeoutMs));
+        if (got < 0) return ReadResult::TimedOut;
+        if (got > 0) return ReadResult::Data;
+        close(channel_);
+        channel_ = -1;
+        return ReadResult::Ended;
     }
 
     void Kill() override {
@@ -236,16 +242,7 @@ public:
     explicit LinuxChannel(int descriptor) : descriptor_(descriptor) {}
 
     bool Receive(std::string& out, std::size_t maxBytes, int timeoutMs) override {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (!PollUntil(descriptor_, POLLIN, deadline)) return false;
-            char buffer[4096];
-            const ssize_t got = recv(descriptor_, buffer, std::min(sizeof buffer, maxBytes), 0);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            out.append(buffer, static_cast<std::size_t>(got));
-            return true;
-        }
+        return ReceiveSome(descriptor_, out, maxBytes, Clock::now() + std::chrono::milliseconds(timeoutMs)) > 0;
     }
     bool Write(const char* data, std::size_t size) noexcept override { return SendAll(descriptor_, data, size); }
 
@@ -353,11 +350,16 @@ bool MakeFolders(const std::string& folder) {
     return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+// The folders above a file, made where missing.
+bool MakeParentFolders(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos || MakeFolders(path.substr(0, slash));
+}
+
 }  // namespace
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
-    const auto slash = path.find_last_of('/');
-    if (slash != std::string::npos && !MakeFolders(path.substr(0, slash))) return false;
+    if (!MakeParentFolders(path)) return false;
     std::string temporary = path + ".XXXXXX";
     const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0) return false;
@@ -384,8 +386,7 @@ private:
 }  // namespace
 
 std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, int timeoutMs) {
-    const auto slash = path.find_last_of('/');
-    if (slash != std::string::npos && !MakeFolders(path.substr(0, slash))) return nullptr;
+    if (!MakeParentFolders(path)) return nullptr;
     const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (descriptor < 0) return nullptr;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

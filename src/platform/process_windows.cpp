@@ -4,7 +4,6 @@
 // rand_s, the C runtime's way to the system's cryptographic generator.
 #define _CRT_RAND_S
 #include "platform/process.h"
-#include "platform/wide_text_windows.h"
 
 #include "platform/fault_guard_windows.h"
 #include "platform/wide_text_windows.h"
@@ -118,16 +117,20 @@ public:
 
     std::unique_ptr<ProcessEnding> WaitForEnding(int timeoutMs, bool) override {
         if (WaitForSingleObject(process_.get(), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return nullptr;
-        DWORD code = 0;
-        using Kind = ProcessEnding::Kind;
-        if (!GetExitCodeProcess(process_.get(), &code)) return std::make_unique<ProcessEnding>(ProcessEnding{Kind::Unknown, 0, "ended"});
-        if (code == EXCEPTION_STACK_OVERFLOW) return std::make_unique<ProcessEnding>(ProcessEnding{Kind::StackOverflow, code, "stack overflow"});
-        if (code >= 0xC0000000u) return std::make_unique<ProcessEnding>(ProcessEnding{Kind::Fault, code, ExceptionWords(code)});
-        return std::make_unique<ProcessEnding>(
-            ProcessEnding{Kind::Exited, code, "exited with status " + std::to_string(code)});
+        return std::make_unique<ProcessEnding>(Ending());
     }
 
 private:
+    // How the ended process ended, from its exit code.
+    ProcessEnding Ending() const {
+        DWORD code = 0;
+        using Kind = ProcessEnding::Kind;
+        if (!GetExitCodeProcess(process_.get(), &code)) return {Kind::Unknown, 0, "ended"};
+        if (code == EXCEPTION_STACK_OVERFLOW) return {Kind::StackOverflow, code, "stack overflow"};
+        if (code >= 0xC0000000u) return {Kind::Fault, code, ExceptionWords(code)};
+        return {Kind::Exited, code, "exited with status " + std::to_string(code)};
+    }
+
     UniqueHandle process_;
     UniqueHandle channel_;
     UniqueHandle event_;
@@ -275,11 +278,16 @@ bool MakeFolders(const std::string& folder) {
     return CreateDirectoryW(SystemPath(folder).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+// The folders above a file, made where missing.
+bool MakeParentFolders(const std::string& path) {
+    const auto separator = path.find_last_of("\\/");
+    return separator == std::string::npos || MakeFolders(path.substr(0, separator));
+}
+
 }  // namespace
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
-    const auto separator = path.find_last_of("\\/");
-    if (separator != std::string::npos && !MakeFolders(path.substr(0, separator))) return false;
+    if (!MakeParentFolders(path)) return false;
     const std::wstring target = SystemPath(path);
     const std::wstring temporary = SystemPath(path + "." + std::to_string(GetCurrentProcessId()) + "." +
                                               std::to_string(GetCurrentThreadId()) + ".tmp");
@@ -322,11 +330,11 @@ private:
 }  // namespace
 
 std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, int timeoutMs) {
-    const auto separator = path.find_last_of("\\/");
-    if (separator != std::string::npos && !MakeFolders(path.substr(0, separator))) return nullptr;
+    if (!MakeParentFolders(path)) return nullptr;
+    const std::wstring name = SystemPath(path);
     const DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
     for (;;) {
-        UniqueHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        UniqueHandle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() != INVALID_HANDLE_VALUE) return std::make_unique<WindowsFileLock>(std::move(file));
         if (GetLastError() != ERROR_SHARING_VIOLATION || static_cast<LONG>(deadline - GetTickCount()) <= 0)
