@@ -104,25 +104,25 @@ std::string WindowsDirectory() {
     return QueryDirectory([](wchar_t* buffer, UINT size) { return GetWindowsDirectoryW(buffer, size); });
 }
 
-std::string PathFromHostText(const std::string& text) {
-    // The code page the ANSI file functions would have read the text in.
-    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+namespace {
+
+// Text in a code page as the library holds text; empty when it does not convert.
+std::string FromCodePage(UINT codePage, DWORD flags, std::string_view bytes) {
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
     if (length <= 0) return {};
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+    MultiByteToWideChar(codePage, flags, bytes.data(), size, wide.data(), length);
     return Narrow(wide);
 }
 
-std::string Cp936ToUtf8(std::string_view bytes) {
-    constexpr UINT kCodePage936 = 936;
-    const int size = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, bytes.data(), size, wide.data(), length);
-    return Narrow(wide);
+}  // namespace
+
+std::string PathFromHostText(const std::string& text) {
+    // The code page the ANSI file functions would have read the text in.
+    return FromCodePage(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, text);
 }
+
+std::string Cp936ToUtf8(std::string_view bytes) { return FromCodePage(936, MB_ERR_INVALID_CHARS, bytes); }
 
 }  // namespace velmora::platform

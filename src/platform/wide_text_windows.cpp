@@ -1,6 +1,7 @@
 #include "platform/wide_text_windows.h"
 
 #include "platform/platform.h"
+#include "platform/utf8_sequence.h"
 
 #include <windows.h>
 
@@ -15,21 +16,10 @@ bool IsContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0
 std::wstring Widen(std::string_view text) {
     std::wstring wide;
     wide.reserve(text.size());
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = byte(i);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                 : lead >= 0xF0 && lead < 0xF5                  ? 4
-                                                                                : 0;
-        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        bool valid = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (byte(i + k) & 0xC0) == 0x80;
-            code = (code << 6) | (byte(i + k) & 0x3F);
-        }
-        // Overlong forms and values past U+10FFFF are no characters.
-        valid = valid && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF));
-        if (!valid) {
+        char32_t code = 0;
+        const std::size_t length = Utf8SequenceAt(text, i, code);
+        if (length == 0) {
             wide += L'\xFFFD';
             ++i;
             continue;

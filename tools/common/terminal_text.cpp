@@ -1,6 +1,7 @@
 #include "terminal_text.h"
 
 #include "core/readable_text.h"
+#include "platform/utf8_sequence.h"
 
 #include <cstdio>
 
@@ -16,24 +17,12 @@ namespace velmora::tools {
 
 namespace {
 
-// Strict UTF-8: no stray or missing continuation byte, no overlong form, no surrogate,
-// nothing past U+10FFFF.
+// Strict UTF-8: well-formed sequences only, and no surrogate.
 bool IsUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
-        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-        const unsigned char lead = byte(i);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                 : lead >= 0xF0 && lead < 0xF5                  ? 4
-                                                                                : 0;
-        if (length == 0 || i + length > bytes.size()) return false;
-        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80) return false;
-            code = (code << 6) | (byte(i + k) & 0x3F);
-        }
-        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code < 0xE000))) ||
-            (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
-            return false;
+        char32_t code = 0;
+        const std::size_t length = platform::Utf8SequenceAt(bytes, i, code);
+        if (length == 0 || (code >= 0xD800 && code < 0xE000)) return false;
         i += length;
     }
     return true;
