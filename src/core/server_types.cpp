@@ -42,7 +42,7 @@ CandidateReport ExamineCandidate(const std::string& path, const std::string& nam
         return report;
     };
     bool isPlugin = false;
-    step(kLoadingStep);
+    step(StepName(ExaminationStep::Loading));
     if (!RunIsolated([&] { isPlugin = plugin.Load(path); })) return faulted();
     if (!isPlugin) {
         report.loadError = platform::LastLoadError();

@@ -82,7 +82,6 @@ inline constexpr const char* kExaminationSteps[] = {"loading",
 inline constexpr std::size_t kExaminationStepCount = sizeof kExaminationSteps / sizeof kExaminationSteps[0];
 enum class ExaminationStep { Loading, FirstTypeId, SecondTypeId, SetPath, ThirdTypeId, TypeName };
 inline constexpr const char* StepName(ExaminationStep step) { return kExaminationSteps[static_cast<int>(step)]; }
-inline constexpr const char* kLoadingStep = StepName(ExaminationStep::Loading);
 // The place of a step's name in kExaminationSteps (compared as text: each module may hold a
 // copy of the names), or kExaminationStepCount for a name that is none.
 std::size_t ExaminationStepIndex(const char* name);
